@@ -1,0 +1,45 @@
+# The two entry points of the project: `make run` and `make test`.
+# Both install the Debian packages that are missing first (as root).
+
+DEBIAN_PACKAGES := cmake make g++ pkg-config libace-dev libboost-dev libsqlite3-dev \
+	libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libtinyxml2-dev \
+	libspdlog-dev libacl1-dev clang libclang-rt-14-dev
+JOBS ?= $(shell nproc)
+BUILD_DIR ?= build
+TEST_BUILD_DIR ?= build-test
+PREFIX ?= /usr/local
+
+.PHONY: deps build install run test bench fuzz clean
+
+deps:
+	@missing=""; \
+	for p in $(DEBIAN_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEF_BUILD_TESTS=OFF
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Installs the library, its headers and the command-line tools.
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+	ldconfig
+
+run: install
+	$(BUILD_DIR)/src/Tools/LibReport/tvan_report
+
+test: deps
+	cmake -S . -B $(TEST_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DKEF_SANITIZE=ON -DKEF_BUILD_BENCH=OFF
+	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
+	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR)
