@@ -1,0 +1,40 @@
+#include "Base/BaseTypes/CachableConfig.h"
+
+#include "Base/System/FileUtil.h"
+#include "Base/System/FunctionMutex.h"
+
+namespace tvan {
+
+CachableConfig::CachableConfig(const char* fileName)
+    : fileName_(fileName != nullptr ? fileName : ""),
+      updateMutex_(VString("TQ_CachableConfigUpdate"), kThreadMutex),
+      dead_(false) {}
+
+CachableConfig::~CachableConfig() { dead_ = true; }
+
+void CachableConfig::readFileStamp(VString& out) const {
+  out = VString();
+  FileUtil file{VString(fileName_)};
+  if (!file.getFileModificationTime(out)) out = VString();
+}
+
+void CachableConfig::recordFileStamp() {
+  VString now;
+  readFileStamp(now);
+  FunctionMutex guard(&updateMutex_);
+  stamp_ = now;
+}
+
+void CachableConfig::updateIfNeeded() {
+  checkAlive(__LINE__);
+  VString now;
+  readFileStamp(now);
+  // The stored stamp is compared under the lock: a reload in progress on
+  // another thread has either stored its stamp or not yet begun.
+  FunctionMutex guard(&updateMutex_);
+  if (now == stamp_) return;
+  stamp_ = now;
+  update();
+}
+
+}  // namespace tvan

@@ -1,0 +1,62 @@
+#pragma once
+// LibInitialize: base of the library's static initialiser objects. Each one
+// registers itself when constructed; LibInitialize::initialize runs their
+// init() by ascending priority (0 first, 100 last; others never run) and
+// finalize() runs their fini() in the reverse order.
+//
+// The state is process-wide and exists once per process. Calls nest: every
+// initialize() is matched by one finalize(); the first runs the
+// initialisers, later ones only initialise objects registered since, and the
+// last finalize() tears everything down. So several libraries of one process
+// may each initialise the shared library on load and finalise it on unload.
+//
+// An initialiser must outlive its registration; its destructor unregisters
+// it (and drops it from the initialised objects, so fini() never reaches a
+// destroyed object).
+#include "Base/BaseTypes/VString.h"
+
+namespace tvan {
+
+class LibInitialize {
+ public:
+  LibInitialize();
+  LibInitialize(const LibInitialize&) = delete;
+  LibInitialize& operator=(const LibInitialize&) = delete;
+  // With the warn flag set and the library not finalised, reports
+  // "LibInitialize object tvan::LibInitialize not finalized properly!" on
+  // standard output.
+  virtual ~LibInitialize();
+
+  virtual void init(const VString& applicationName);
+  virtual void fini();
+  // 0 ... 100; lower runs earlier.
+  virtual int priority() const = 0;
+
+  // With `verbose` each init is reported on standard output as
+  // "\tInitializing (<priority>): <type name>" and each fini as
+  // "\tFinalizing: <type name>". The application name keeps its first 99
+  // units.
+  static void initialize(const VString& applicationName, bool verbose = false,
+                         bool warnWhenNotFinalized = false);
+  static void finalize();
+  // The name given to initialize(); empty before.
+  static VString applicationName();
+  static bool isInitialized();
+
+ private:
+  LibInitialize* next_;  // registration list, newest first
+};
+
+// Initialises the library for the lifetime of the object.
+class AutoLibInitialize {
+ public:
+  explicit AutoLibInitialize(const VString& applicationName, bool verbose = false,
+                             bool warnWhenNotFinalized = false) {
+    LibInitialize::initialize(applicationName, verbose, warnWhenNotFinalized);
+  }
+  ~AutoLibInitialize() { LibInitialize::finalize(); }
+  AutoLibInitialize(const AutoLibInitialize&) = delete;
+  AutoLibInitialize& operator=(const AutoLibInitialize&) = delete;
+};
+
+}  // namespace tvan

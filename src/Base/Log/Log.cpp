@@ -1,0 +1,668 @@
+#include "Base/Log/Log.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Base/BaseTypes/AppInfo.h"
+#include "Base/BaseTypes/Error.h"
+#include "Base/BaseTypes/VString.h"
+#include "Base/Log/LogConfiguration.h"
+#include "Base/System/FileUtil.h"
+#include "Base/System/Mutex.h"
+#include "Base/System/Platform/Clock.h"
+#include "Base/System/Platform/Identity.h"
+#include "Base/System/Platform/SharedCounter.h"
+
+namespace tvan {
+
+std::string mutexName = "LogObject";
+
+const std::string Log::kCurrentLogVersion = "aa";
+
+namespace {
+
+constexpr long long kHeaderSize = 200;
+constexpr long long kMillion = 1000000;
+constexpr int kMaxPresizeMillions = 2000;
+constexpr size_t kFirstFormatBuffer = 1024;
+
+const char kFileTitle[] = "Tovan Studio Log File - rev ";
+
+// getpid() is a system call in current C libraries; the id is cached and
+// refreshed in a forked child.
+std::atomic<int> cachedPid{0};
+void resetPidAfterFork() { cachedPid.store(0, std::memory_order_relaxed); }
+const int pidForkHandler = pthread_atfork(nullptr, nullptr, &resetPidAfterFork);
+
+int processId() {
+  int pid = cachedPid.load(std::memory_order_relaxed);
+  if (pid == 0) {
+    pid = static_cast<int>(::getpid());
+    cachedPid.store(pid, std::memory_order_relaxed);
+  }
+  return pid;
+}
+
+const char* levelText(long level) {
+  switch (level) {
+    case kCritical: return "CRITICAL";
+    case kError: return "ERROR";
+    case kWarning: return "WARNING";
+    case kInfo: return "INFO";
+    case kUsage: return "USAGE";
+    case kDebug1: return "DEBUG1";
+    case kDebug2: return "DEBUG2";
+    case kDebug3: return "DEBUG3";
+    case kDebug4: return "DEBUG4";
+    case kTrace: return "TRACE";
+    case kMemory: return "MEMORY";
+    case kPerformance: return "PERFORMANCE";
+    default: return "UNKNOWN";
+  }
+}
+
+// "YYYY/MM/DD hh:mm:ss.cc" into `out` (at least 32 bytes); returns its
+// length. localtime_r runs once per second per thread.
+size_t formatDateTime(char* out) {
+  struct Cache {
+    time_t second = -1;
+    char text[32];
+    size_t length = 0;
+  };
+  thread_local Cache cache;
+  timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  if (now.tv_sec != cache.second) {
+    struct tm local;
+    ::localtime_r(&now.tv_sec, &local);
+    const int n = std::snprintf(cache.text, sizeof(cache.text), "%4.4d/%2.2d/%2.2d %2.2d:%2.2d:%2.2d",
+                                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                local.tm_hour, local.tm_min, local.tm_sec);
+    cache.length = n > 0 ? std::min(static_cast<size_t>(n), sizeof(cache.text) - 4) : 0;
+    cache.second = now.tv_sec;
+  }
+  std::memcpy(out, cache.text, cache.length);
+  const int hundredths = static_cast<int>(now.tv_nsec / 10000000);  // milliseconds / 10
+  out[cache.length] = '.';
+  out[cache.length + 1] = static_cast<char>('0' + hundredths / 10);
+  out[cache.length + 2] = static_cast<char>('0' + hundredths % 10);
+  out[cache.length + 3] = '\0';
+  return cache.length + 3;
+}
+
+void appendNumber(std::string& out, long long value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof(digits), value);
+  out.append(digits, result.ptr);
+}
+
+// printf-style formatting; the result is the formatted text (possibly
+// empty). Formats once into a stack buffer and, when that is too small, once
+// more into a buffer of the exact size.
+void formatMessage(std::string& out, const char* format, va_list args) {
+  out.clear();
+  if (!format) return;
+  char buffer[kFirstFormatBuffer];
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(buffer, sizeof(buffer), format, copy);
+  va_end(copy);
+  if (n <= 0) return;
+  if (static_cast<size_t>(n) < sizeof(buffer)) {
+    out.assign(buffer, static_cast<size_t>(n));
+    return;
+  }
+  out.resize(static_cast<size_t>(n) + 1);
+  va_copy(copy, args);
+  const int m = std::vsnprintf(&out[0], out.size(), format, copy);
+  va_end(copy);
+  out.resize(m > 0 ? std::min(static_cast<size_t>(m), static_cast<size_t>(n)) : 0);
+}
+
+// Number of message characters per line: what is left of a 1,019-byte line
+// once the fixed columns (and `overhead` for separators and numbers) are in.
+// Never below one, so that every line carries part of the message and the
+// chunking ends.
+size_t chunkLength(long overhead, size_t fixedColumns) {
+  const long chunk = 1019 - overhead - static_cast<long>(fixedColumns);
+  return chunk < 1 ? 1 : static_cast<size_t>(chunk);
+}
+
+// The next-write offset from the header ("aa" then decimal digits from byte 2,
+// read like atol); -1 when the header is too short or holds no number.
+long long headerOffset(const char* header, size_t length) {
+  long long value = 0;
+  size_t i = 2;
+  const size_t end = std::min<size_t>(length, 30);
+  while (i < end && header[i] == ' ') ++i;
+  const size_t first = i;
+  while (i < end && header[i] >= '0' && header[i] <= '9' && value < kMillion * kMillion) {
+    value = value * 10 + (header[i] - '0');
+    ++i;
+  }
+  return i == first ? -1 : value;
+}
+
+// Holds a Mutex for a scope; a lock failure is reported and leaves the scope
+// unlocked (logging never throws into the caller).
+class LogLock {
+ public:
+  explicit LogLock(Mutex& mutex) : mutex_(mutex) {
+    try {
+      locked_ = mutex_.lock(kBlock, -1);
+    } catch (const Error& e) {
+      std::fprintf(stderr, "Log: %s\n", e.keystring());
+    } catch (...) {
+      std::fprintf(stderr, "Log: unable to lock the log mutex\n");
+    }
+  }
+  ~LogLock() {
+    if (!locked_) return;
+    try {
+      mutex_.unlock();
+    } catch (...) {
+      std::fprintf(stderr, "Log: unable to release the log mutex\n");
+    }
+  }
+  LogLock(const LogLock&) = delete;
+  LogLock& operator=(const LogLock&) = delete;
+  bool locked() const { return locked_; }
+
+ private:
+  Mutex& mutex_;
+  bool locked_ = false;
+};
+
+}  // namespace
+
+// The open log file, mapped shared so that every writing process works on
+// the same pages. Guarded by the log's mutex.
+struct Log::FileState {
+  int fd = -1;
+  char* map = nullptr;
+  size_t mapLength = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string path;            // the name the file was opened under
+  uint64_t generation = 0;     // rollover generation seen when opened
+  platform::SharedCounter* rollovers = nullptr;  // per mutex name, process-lifetime
+
+  bool isOpen() const { return fd >= 0; }
+
+  // Maps the whole file; false when it cannot be mapped.
+  bool remap() {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    if (map) ::munmap(map, mapLength);
+    map = nullptr;
+    mapLength = 0;
+    device = st.st_dev;
+    inode = st.st_ino;
+    if (st.st_size <= 0) return true;
+    void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) return false;
+    map = static_cast<char*>(p);
+    mapLength = static_cast<size_t>(st.st_size);
+    return true;
+  }
+
+  // Makes the file and the mapping at least `length` bytes long.
+  bool reserve(size_t length) {
+    if (length <= mapLength) return true;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    if (st.st_size < static_cast<off_t>(length) && ::ftruncate(fd, static_cast<off_t>(length)) != 0) {
+      return false;
+    }
+    return remap() && mapLength >= length;
+  }
+
+  // True while the path still names the open file.
+  bool pathNamesOpenFile() const {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && st.st_dev == device && st.st_ino == inode;
+  }
+
+  // The header's offset when the header is intact (the format mark, an offset
+  // not below the header and not past the end of the file); -1 otherwise.
+  // Another writer may have grown the file: the mapping follows it first.
+  long long validOffset() {
+    long long offset = parsedOffset();
+    if (offset < 0 || offset > static_cast<long long>(mapLength)) {
+      if (!remap()) return -1;
+      offset = parsedOffset();
+    }
+    if (offset < kHeaderSize || offset > static_cast<long long>(mapLength)) return -1;
+    return offset;
+  }
+
+  long long parsedOffset() const {
+    if (mapLength < static_cast<size_t>(kHeaderSize)) return -1;
+    if (map[0] != Log::kCurrentLogVersion[0] || map[1] != Log::kCurrentLogVersion[1]) return -1;
+    return headerOffset(map, mapLength);
+  }
+
+  void close() {
+    if (map) ::munmap(map, mapLength);
+    if (fd >= 0) ::close(fd);
+    map = nullptr;
+    mapLength = 0;
+    fd = -1;
+  }
+};
+
+Log::Log(const char* name, ELogType type) : file_(new FileState) {
+  switch (type) {
+    case kPlainLog:
+      logFileName_ = name ? name : "";
+      levelMask_ = 0xFF;
+      locationMask_ = kLocationFile | kLocationStdout;
+      maxSize_ = 20;
+      flushAlways_ = true;
+      updateTime_ = 0;
+      settingsFixed_ = true;
+      break;
+    case kAuditLog:
+      logFileName_ = name ? name : "";
+      // Audit entries do not consult the level mask; log() on an audit log
+      // writes nothing.
+      levelMask_ = 0;
+      locationMask_ = kLocationFile | kLocationStdout;
+      maxSize_ = 1;
+      flushAlways_ = true;
+      memoryProfile_ = false;
+      updateTime_ = 0;
+      settingsFixed_ = true;
+      productInfo_ = componentName_ = computerName_ = userName_ = "UNKNOWN";
+      if (!platform::computerName().empty()) computerName_ = platform::computerName();
+      userName_ = platform::expandEnvironment("%USERDOMAIN%/%USERNAME%");
+      break;
+    case kConfigFileLog:
+    default:
+      configFileName_ = name ? name : "";
+      updateTime_ = 60;
+      break;
+  }
+  mutex_.reset(new Mutex(VString(mutexName), kProcessMutex));
+  file_->rollovers = &platform::SharedCounter::forName(mutexName);
+}
+
+Log::Log(const char* logFile, long levelMask, long locationMask, int maxSize, bool flushAlways,
+         bool memoryProfile)
+    : file_(new FileState) {
+  logFileName_ = logFile ? logFile : "";
+  levelMask_ = levelMask;
+  locationMask_ = locationMask;
+  maxSize_ = maxSize < 1 ? 5 : maxSize;
+  flushAlways_ = flushAlways;
+  memoryProfile_ = memoryProfile;
+  updateTime_ = 60;
+  settingsFixed_ = true;
+  mutex_.reset(new Mutex(VString(mutexName), kProcessMutex));
+  file_->rollovers = &platform::SharedCounter::forName(mutexName);
+}
+
+Log::~Log() { closeFile(); }
+
+void Log::SetMutexName(const std::string& name) { mutexName = name; }
+
+void Log::getDateTime(char* buffer) {
+  char text[32];
+  const size_t length = formatDateTime(text);
+  std::memcpy(buffer, text, length + 1);
+}
+
+void Log::setProductInfo(const char* a, const char* b, const char* c) {
+  productInfo_ = std::string(a ? a : "(null)") + " " + (b ? b : "(null)") + " " + (c ? c : "(null)");
+}
+
+std::string Log::getLogFileName() const { return logFileName_; }
+long Log::getLocationMask() const { return locationMask_; }
+int Log::getMaxSize() const { return maxSize_; }
+bool Log::getFlushAlways() const { return flushAlways_; }
+int Log::getUpdateTime() const { return updateTime_.load(std::memory_order_relaxed); }
+bool Log::getMemoryProfile() const { return memoryProfile_; }
+
+void Log::log(ELogLevel level, const char* file, int line, const char* function,
+              const char* format, ...) {
+  if (settingsFresh() && !(level & levelMask_.load(std::memory_order_relaxed))) return;
+  va_list args;
+  va_start(args, format);
+  internalLog(componentName_.c_str(), level, file, line, function, format, args);
+  va_end(args);
+}
+
+void Log::log(const char* component, ELogLevel level, const char* file, int line,
+              const char* function, const char* format, ...) {
+  if (settingsFresh() && !(level & levelMask_.load(std::memory_order_relaxed))) return;
+  va_list args;
+  va_start(args, format);
+  internalLog(component ? component : "", level, file, line, function, format, args);
+  va_end(args);
+}
+
+void Log::log(ELogLevel level, const char* file, int line, const char* function,
+              const std::string& text) {
+  log(componentName_.c_str(), level, file, line, function, text);
+}
+
+void Log::log(const char* component, ELogLevel level, const char* file, int line,
+              const char* function, const std::string& text) {
+  if (!settingsFresh()) {
+    LogLock hold(*mutex_);
+    updatePrefs();
+  }
+  if (!(level & levelMask_.load(std::memory_order_relaxed))) return;
+  writeMessage(component ? component : "", level, file, line, function, text.data(), text.size());
+}
+
+bool Log::settingsFresh() const {
+  if (settingsFixed_) return true;
+  const long last = lastUpdate_.load(std::memory_order_relaxed);
+  if (last == 0) return false;
+  return platform::processClockMillis() - last <
+         static_cast<long>(updateTime_.load(std::memory_order_relaxed)) * 1000;
+}
+
+void Log::internalLog(const char* component, ELogLevel level, const char* file, int line,
+                      const char* function, const char* format, va_list args) {
+  if (!settingsFresh()) {
+    LogLock hold(*mutex_);
+    updatePrefs();
+  }
+  if (!(level & levelMask_.load(std::memory_order_relaxed))) return;
+  thread_local std::string message;
+  formatMessage(message, format, args);
+  writeMessage(component, level, file, line, function, message.data(), message.size());
+  if (message.capacity() > 64 * 1024) std::string().swap(message);
+}
+
+void Log::writeMessage(const char* component, ELogLevel level, const char* file, int line,
+                       const char* function, const char* message, size_t length) {
+  if (length == 0) return;
+  if (!file) file = "";
+  const char* level_text = levelText(level);
+  const char* function_name = function ? function : "[unknown]";
+  char date[32];
+  const size_t dateLength = formatDateTime(date);
+  const size_t chunk = chunkLength(24, dateLength + std::strlen(component) + std::strlen(file) +
+                                           std::strlen(function_name) + std::strlen(level_text));
+
+  // Every line starts with the same columns; only the message part differs.
+  thread_local std::string prefix;
+  prefix.assign(date, dateLength);
+  prefix.push_back('\t');
+  prefix.append(component);
+  prefix.push_back('\t');
+  appendNumber(prefix, processId());
+  prefix.push_back('\t');
+  appendNumber(prefix, platform::currentThreadId());
+  prefix.push_back('\t');
+  prefix.append(parseFile(file));
+  prefix.push_back('\t');
+  appendNumber(prefix, line);
+  prefix.push_back('\t');
+  prefix.append(function_name);
+  prefix.push_back('\t');
+  prefix.append(level_text);
+  prefix.append(":\t");
+
+  // The lines are complete before the mutex is taken, so that other writers
+  // wait only for the copy into the file.
+  thread_local std::vector<std::string> lines;
+  size_t count = 0;
+  for (size_t offset = 0; offset < length; offset += chunk, ++count) {
+    if (lines.size() <= count) lines.emplace_back();
+    lines[count].assign(prefix);
+    lines[count].append(message + offset, std::min(chunk, length - offset));
+  }
+
+  LogLock hold(*mutex_);
+  if (!hold.locked()) return;
+  for (size_t i = 0; i < count; ++i) {
+    logFile(lines[i]);
+    logDebug(lines[i]);
+    logStdout(lines[i]);
+    logWindows(lines[i]);
+  }
+  if (count > 64) lines.resize(64);
+}
+
+void Log::auditLog(const char* event, const char* format, ...) {
+  thread_local std::string message;
+  va_list args;
+  va_start(args, format);
+  formatMessage(message, format, args);
+  va_end(args);
+  writeAudit(event ? event : "", message.data(), message.size());
+}
+
+void Log::writeAudit(const char* event, const char* message, size_t length) {
+  if (length == 0) return;
+  char date[32];
+  const size_t dateLength = formatDateTime(date);
+  const size_t chunk =
+      chunkLength(9, dateLength + componentName_.size() + std::strlen(event) + productInfo_.size() +
+                         computerName_.size() + userName_.size());
+  std::string prefix(date, dateLength);
+  for (const std::string* column : {&productInfo_, &computerName_, &userName_, &componentName_}) {
+    prefix.push_back('\t');
+    prefix.append(*column);
+  }
+  prefix.push_back('\t');
+  prefix.append(event);
+  prefix.push_back('\t');
+
+  // Audit entries share the file, and its header, with every other writer.
+  LogLock hold(*mutex_);
+  if (!hold.locked()) return;
+  for (size_t offset = 0; offset < length; offset += chunk) {
+    logFile(prefix + std::string(message + offset, std::min(chunk, length - offset)));
+  }
+}
+
+void Log::updatePrefs() {
+  // Another thread may have read the settings while this one waited.
+  if (settingsFresh()) return;
+  if (!settingsFixed_) {
+    try {
+      LogConfiguration configuration(configFileName_.empty() ? nullptr : configFileName_.c_str());
+      configuration.updateIfNeeded();
+      std::string logFile;
+      long levelMask = 0, locationMask = 0;
+      int maxSize = 5, updateTime = 60;
+      bool flushAlways = false, memoryProfile = false;
+      configuration.getData(logFile, levelMask, locationMask, maxSize, flushAlways, updateTime,
+                            memoryProfile);
+      logFileName_ = logFile;
+      levelMask_.store(levelMask, std::memory_order_relaxed);
+      locationMask_ = locationMask;
+      maxSize_ = maxSize;
+      flushAlways_ = flushAlways;
+      updateTime_.store(updateTime, std::memory_order_relaxed);
+      memoryProfile_ = memoryProfile;
+      profileMemory();
+    } catch (const Error& e) {
+      VString text;
+      e.constructMessage(text);
+      std::printf("Log::updatePrefs%s\n", text.narrow().c_str());
+      return;
+    } catch (const char* text) {
+      std::printf("Log::updatePrefs%s\n", text ? text : "");
+      return;
+    } catch (...) {
+      std::printf("Log::updatePrefs Exception caught\n");
+      return;
+    }
+  }
+  // Zero means "never read"; a read in the first millisecond counts as 1.
+  lastUpdate_.store(std::max(1L, platform::processClockMillis()), std::memory_order_relaxed);
+}
+
+void Log::profileMemory() {}
+
+void Log::logDebug(const std::string& line) {
+  if (locationMask_ & kLocationSystemLog) platform::writeSystemLog(line.c_str());
+}
+
+void Log::logStdout(const std::string& line) {
+  if (locationMask_ & kLocationStdout) std::printf("%s\n", line.c_str());
+}
+
+void Log::logWindows(const std::string&) {}
+
+const char* Log::parseFile(const char* file) {
+  const char* name = file;
+  for (const char* p = file; *p; ++p) {
+    if (*p == '\\' || *p == '/') name = p + 1;
+  }
+  return name;
+}
+
+void Log::logFile(const std::string& line) {
+  if (!(locationMask_ & kLocationFile) || logFileName_.empty()) return;
+  if (!openFile()) return;
+  long long newOffset = 0;
+  if (!writeEntry(line, newOffset)) {
+    std::fprintf(stderr, "Unable to write message to logfile (%s).\n", logFileName_.c_str());
+    closeFile();
+    return;
+  }
+  if (static_cast<long long>(maxSize_) * kMillion < newOffset) startNewLogFile();
+  if (flushAlways_) closeFile();
+}
+
+bool Log::openFile() {
+  FileState& f = *file_;
+  if (f.isOpen()) {
+    // A new file name from the configuration, or a rollover by any writer
+    // since this file was opened: keep the file only while the path still
+    // names it.
+    const uint64_t generation = f.rollovers->load();
+    if (f.path != logFileName_) {
+      closeFile();
+    } else if (generation != f.generation || !f.rollovers->isShared()) {
+      if (f.pathNamesOpenFile()) {
+        f.generation = generation;
+      } else {
+        closeFile();
+      }
+    }
+  }
+
+  for (int attempt = 0; attempt < 2 && !f.isOpen(); ++attempt) {
+    const char* name = logFileName_.c_str();
+    f.path = logFileName_;
+    f.generation = f.rollovers->load();
+    bool created = false;
+    int fd = ::open(name, O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      created = fd >= 0;
+      if (fd < 0 && errno == EEXIST) fd = ::open(name, O_RDWR | O_CLOEXEC);
+    }
+    if (fd < 0) {
+      std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
+      return false;
+    }
+    if (created) {
+      if (!initializeFile(fd)) std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
+      FileUtil(VString(logFileName_)).setAcl("Everyone", 1, 0x1F03FF, 0);
+    }
+    f.fd = fd;
+    if (!f.remap()) {
+      std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
+      closeFile();
+      return false;
+    }
+    // A file that does not carry this format's mark, or whose next-write
+    // offset lies before the entries or past the end, is never written
+    // over: it goes to the backup and a new file starts.
+    if (f.validOffset() < 0) startNewLogFile();
+  }
+  return f.isOpen();
+}
+
+bool Log::initializeFile(int fd) {
+  char header[kHeaderSize];
+  std::memset(header, ' ', sizeof(header));
+  std::memcpy(header, kCurrentLogVersion.data(), 2);
+  std::memcpy(header + 2, "200", 4);  // with its terminator
+  const std::string title = std::string(kFileTitle) + kCurrentLogVersion;
+  std::memcpy(header + 50, title.data(), std::min<size_t>(title.size(), 150));
+  try {
+    const AppInfo& info = AppInfo::info();
+    const std::string application = info.version().narrow() + " " + info.buildDate().narrow();
+    std::memcpy(header + 100, application.data(), std::min<size_t>(application.size(), 98));
+  } catch (...) {
+    // Nothing reads these bytes back; spaces will do.
+  }
+  header[198] = '\r';
+  header[199] = '\n';
+  if (::pwrite(fd, header, sizeof(header), 0) != static_cast<ssize_t>(sizeof(header))) return false;
+  const long long size = std::min(maxSize_, kMaxPresizeMillions) * kMillion;
+  return ::ftruncate(fd, static_cast<off_t>(std::max(size, kHeaderSize))) == 0;
+}
+
+bool Log::writeEntry(const std::string& line, long long& newOffset) {
+  FileState& f = *file_;
+  newOffset = 0;
+  const long long offset = f.validOffset();
+  if (offset < 0) return false;
+  const size_t length = line.size();
+  const long long end = offset + static_cast<long long>(length) + 2;
+  if (!f.reserve(static_cast<size_t>(end))) return false;
+
+  // The entry goes in first and the header names it afterwards, so that a
+  // writer killed half-way leaves the header on the last complete entry.
+  char* target = f.map + offset;
+  std::memcpy(target, line.data(), length);
+  for (size_t i = 0; i < length; ++i) {
+    if (target[i] == '\r' || target[i] == '\n') target[i] = ' ';
+  }
+  target[length] = '\r';
+  target[length + 1] = '\n';
+  std::atomic_thread_fence(std::memory_order_release);
+
+  char mark[32];
+  std::memcpy(mark, kCurrentLogVersion.data(), 2);
+  const auto result = std::to_chars(mark + 2, mark + sizeof(mark), end);
+  std::memcpy(f.map, mark, static_cast<size_t>(result.ptr - mark));
+  newOffset = end;
+  return true;
+}
+
+void Log::closeFile() { file_->close(); }
+
+void Log::startNewLogFile() {
+  FileState& f = *file_;
+  // Only the file this log has open is moved: when another writer has moved
+  // it already, the path names that writer's new file, which stays.
+  const bool move = f.isOpen() && f.pathNamesOpenFile();
+  f.close();
+  if (move) {
+    FileUtil current{VString(f.path)};
+    if (!current.moveFile(VString(f.path + ".old"), true)) {
+      std::fprintf(stderr, "Unable to open logfile (%s).\n", f.path.c_str());
+    }
+    f.rollovers->increment();
+  }
+}
+
+// Directory listing reports through this (see Base/System/DirectoryReport.h).
+void writeDirectoryEvent(Log* log, int level, const std::string& text);
+void writeDirectoryEvent(Log* log, int level, const std::string& text) {
+  log->log(static_cast<ELogLevel>(level), __FILE__, __LINE__, "ProcessDir", text);
+}
+
+}  // namespace tvan

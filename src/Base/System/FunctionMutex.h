@@ -1,0 +1,21 @@
+#pragma once
+// Holds a Mutex locked for the rest of a scope: locks (blocking, no time-out)
+// on construction, unlocks on destruction. The Mutex must outlive the guard.
+#include "Base/System/Mutex.h"
+
+namespace tvan {
+
+class FunctionMutex {
+ public:
+  explicit FunctionMutex(Mutex* mutex) : mutex_(mutex) { mutex_->lock(kBlock, -1); }
+  explicit FunctionMutex(const Mutex& mutex) : FunctionMutex(const_cast<Mutex*>(&mutex)) {}
+  ~FunctionMutex() { mutex_->unlock(); }
+
+  FunctionMutex(const FunctionMutex&) = delete;
+  FunctionMutex& operator=(const FunctionMutex&) = delete;
+
+ private:
+  Mutex* mutex_;  // not owned
+};
+
+}  // namespace tvan

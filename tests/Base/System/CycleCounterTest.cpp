@@ -1,0 +1,105 @@
+#include "Base/System/CycleCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include "Base/BaseTypes/Error.h"
+#include "Base/System/Processor.h"
+#include "Base/System/StopWatch.h"
+
+namespace tvan {
+namespace {
+
+TEST(CycleCounter, NeverStartedCountsNothing) {
+  CycleCounter c;
+  EXPECT_EQ(0, c.count());
+  EXPECT_EQ(0.0, c.average());
+  EXPECT_EQ(0.0, c.total());
+  std::ostringstream os;
+  c.debugText(os);
+  EXPECT_EQ("CycleCounter never used.\n", os.str());
+}
+
+TEST(CycleCounter, WeightedUseMeasuresNanoseconds) {
+  CycleCounter c(VString("work"));
+  c.start(5);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  c.stop();
+  EXPECT_EQ(5, c.count());
+  EXPECT_EQ(1, c.uses());
+  // The clock runs at 1e9 ticks per second once the library is initialised.
+  EXPECT_GE(c.total(), 19e6);
+  EXPECT_LT(c.total(), 2e9);
+  EXPECT_NEAR(c.total() / 5, c.average(), 1e-6 * c.total());
+  std::ostringstream os;
+  c.debugText(os);
+  EXPECT_EQ(0u, os.str().find("work used 5x, "));
+
+  CycleCounter copy(c);
+  EXPECT_EQ(c.total(), copy.total());
+  c.reset();
+  EXPECT_EQ(0, c.count());
+  EXPECT_EQ(1, c.uses());
+  EXPECT_EQ(0.0, c.total());
+  EXPECT_GT(CycleCounter::overhead(), 0.0);
+}
+
+TEST(StopWatch, FrequencyChoice) {
+  // A slow counter far from the processor clock gives way to the estimate.
+  EXPECT_EQ(2e9, StopWatch::chooseFrequency(true, 3579545.0, StopWatch::_estimateFrequency(2000),
+                                            false));
+  EXPECT_EQ(1e9, StopWatch::chooseFrequency(true, 1e9, 0.95e9, false));
+  EXPECT_EQ(0.89e9, StopWatch::chooseFrequency(true, 1e9, 0.89e9, false));
+  EXPECT_EQ(1e9, StopWatch::chooseFrequency(true, 1e9, 0.0, false));
+  EXPECT_EQ(5e8, StopWatch::chooseFrequency(false, 0.0, 5e8, false));
+  try {
+    StopWatch::chooseFrequency(false, 0.0, 5e8, true);
+    ADD_FAILURE() << "a failed counter in use must throw";
+  } catch (const Error& e) {
+    EXPECT_STREQ("QueryPerformanceFrequency() failed. Can't make useful measurements", e.keystring());
+  }
+  const double measured = StopWatch::_estimateFrequency(0);
+  EXPECT_NEAR(1e9, measured, 0.05e9);
+  EXPECT_EQ(1e9f, cpuFrequency);
+}
+
+TEST(StopWatch, TimeBases) {
+  EXPECT_DOUBLE_EQ(1000.0 / cpuFrequency, StopWatch::_timeBasePeriod(StopWatch::kMilliseconds));
+  EXPECT_STREQ("usec", StopWatch::timeBaseStr(StopWatch::kMicroseconds));
+  EXPECT_STREQ("nsec", StopWatch::timeBaseStr(StopWatch::kNanoseconds));
+  EXPECT_THROW(StopWatch::_timeBasePeriod(10), Error);
+  EXPECT_THROW(StopWatch::timeBaseStr(60), Error);
+}
+
+TEST(Processor, Classification) {
+  auto version = [](unsigned family, unsigned model, unsigned stepping) {
+    return (family << 8) | (model << 4) | stepping;
+  };
+  EXPECT_EQ(kProcessorIntelPentiumMCentrino, classifyProcessor("GenuineIntel", version(6, 9, 5)));
+  EXPECT_TRUE(StopWatch::needsPerformanceCounter(kProcessorIntelPentiumMCentrino));
+  EXPECT_TRUE(StopWatch::needsPerformanceCounter(kProcessorIntelPentium4M));
+  EXPECT_FALSE(StopWatch::needsPerformanceCounter(kProcessorIntelPentium4OrXeon));
+  EXPECT_EQ(kProcessorIntel486SX2, classifyProcessor("GenuineIntel", version(4, 5, 0)));
+  EXPECT_EQ(kProcessorIntelPentium4M, classifyProcessor("GenuineIntel", version(15, 2, 7)));
+  EXPECT_EQ(kProcessorIntelPentium4Other, classifyProcessor("GenuineIntel", version(15, 4, 10)));
+  EXPECT_EQ(kProcessorUnknown, classifyProcessor("GenuineIntel", version(15, 4, 3)));
+  EXPECT_EQ(kProcessorAMDK62, classifyProcessor("AuthenticAMD", version(5, 8, 0)));
+  EXPECT_EQ(kProcessorUnknown, classifyProcessor("AuthenticAMD", version(5, 4, 0)));
+  EXPECT_EQ(kProcessorAMDK63, classifyProcessor("AuthenticAMD", version(5, 12, 0)));
+  EXPECT_EQ(kProcessorUnknown, classifyProcessor("CyrixInstead", version(5, 2, 0)));
+  // Modern models: an extended family (AMD) or extended model (Intel).
+  EXPECT_EQ(kProcessorUnknown, classifyProcessor("AuthenticAMD", version(15, 1, 0) | (8u << 20)));
+  EXPECT_EQ(kProcessorUnknown, classifyProcessor("GenuineIntel", version(6, 9, 0) | (9u << 16)));
+
+  EXPECT_STREQ("kProcessorUnknown", DetectProcessorStr(kProcessorIntelPentium4Other));
+  EXPECT_STREQ("kProcessorIntelPentiumMCentrino",
+               DetectProcessorStr(kProcessorIntelPentiumMCentrino));
+  EXPECT_STREQ("kProcessorUnknown", DetectProcessorStr(static_cast<ProcessorId>(99)));
+  EXPECT_EQ(DetectProcessor(), processor);
+}
+
+}  // namespace
+}  // namespace tvan

@@ -1,0 +1,306 @@
+#include "Base/System/FileUtil.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Base/System/ProcessDir.h"
+#include "Base/System/ReadDir.h"
+
+namespace tvan {
+namespace {
+
+// A fresh directory removed (with everything in it) after the test.
+class FileUtilFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kef_fileutil_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    root_ = tmpl;
+  }
+  void TearDown() override {
+    std::string cmd = "chmod -R u+rwx " + root_ + " 2>/dev/null; rm -rf " + root_;
+    (void)std::system(cmd.c_str());
+  }
+  std::string path(const std::string& rel) const { return root_ + "/" + rel; }
+  void write(const std::string& rel, const std::string& text) const {
+    std::ofstream(path(rel), std::ios::binary) << text;
+  }
+  void mkdirs(const std::string& rel) const {
+    ASSERT_TRUE(FileUtil(VString(path(rel))).createDirectory()) << rel;
+  }
+  std::string read(const std::string& rel) const {
+    std::ifstream in(path(rel), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  bool present(const std::string& rel) const {
+    struct stat st;
+    return lstat(path(rel).c_str(), &st) == 0;
+  }
+  std::string root_;
+};
+
+using FileUtilTest = FileUtilFixture;
+
+TEST(FileUtil, PathsUseSlashes) {
+  FileUtil f(VString("dir\\sub/name.txt"));
+  EXPECT_EQ(VString("dir/sub/name.txt"), f.getFile());
+  VString out;
+  f.getStrippedFilename(out);
+  EXPECT_EQ(VString("name.txt"), out);
+  f.getPath(out);
+  EXPECT_EQ(VString("dir/sub"), out);
+  FileUtil(VString("/top")).getPath(out);
+  EXPECT_EQ(VString("/"), out);
+  FileUtil(VString("plain")).getStrippedFilename(out);
+  EXPECT_EQ(VString("plain"), out);
+}
+
+TEST(FileUtil, EmptyPathAnswersNo) {
+  FileUtil f;
+  VString out("unchanged");
+  bool r = true, w = true;
+  EXPECT_FALSE(f.exists());
+  EXPECT_FALSE(f.isDirectory());
+  EXPECT_FALSE(f.isFileAvailable());
+  EXPECT_EQ(-1, f.getFileSize());
+  EXPECT_FALSE(f.getFullName(out));
+  EXPECT_EQ(VString("unchanged"), out);
+  EXPECT_FALSE(f.getPermissions(r, w));
+  EXPECT_FALSE(r || w);
+  EXPECT_FALSE(f.moveFile(VString("/tmp/x"), true));
+  EXPECT_FALSE(f.copyFile(VString("/tmp/x")));
+  EXPECT_FALSE(f.createDirectory());
+  EXPECT_FALSE(f.removeFile(true));
+}
+
+TEST(FileUtil, FullNameIsAbsoluteAndNormalised) {
+  VString out;
+  ASSERT_TRUE(FileUtil(VString("/a//b/./c/../d/")).getFullName(out));
+  EXPECT_EQ(VString("/a/b/d"), out);
+  ASSERT_TRUE(FileUtil(VString("/../..")).getFullName(out));
+  EXPECT_EQ(VString("/"), out);
+  char cwd[4096];
+  ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+  ASSERT_TRUE(FileUtil(VString("x\\.\\y\\..\\z")).getFullName(out));
+  EXPECT_EQ(VString(std::string(cwd) + "/x/z"), out);
+}
+
+TEST_F(FileUtilTest, SizeAvailabilityAndPermissions) {
+  write("f", "12345");
+  FileUtil f(VString(path("f")));
+  EXPECT_EQ(5, f.getFileSize());
+  EXPECT_TRUE(f.isFileAvailable());
+  const int fd = open(path("f").c_str(), O_RDONLY);
+  ASSERT_EQ(0, flock(fd, LOCK_EX));
+  EXPECT_FALSE(f.isFileAvailable());
+  close(fd);
+  EXPECT_TRUE(f.isFileAvailable());
+
+  bool r = false, w = false;
+  ASSERT_TRUE(f.setPermissions(true, false));
+  ASSERT_TRUE(f.getPermissions(r, w));
+  EXPECT_TRUE(r);
+  EXPECT_FALSE(w);
+  ASSERT_TRUE(f.setPermissions(true, true));
+  ASSERT_TRUE(f.getPermissions(r, w));
+  EXPECT_TRUE(w);
+}
+
+TEST_F(FileUtilTest, TokenFollowsNanosecondTimeAndSize) {
+  write("f", "abc");
+  FileUtil f(VString(path("f")));
+  auto stamp = [&](long nanos) {
+    timespec times[2] = {{1700000000, nanos}, {1700000000, nanos}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path("f").c_str(), times, 0));
+  };
+  VString first, again, second, third;
+  stamp(100);
+  ASSERT_TRUE(f.getFileModificationTime(first));
+  ASSERT_TRUE(f.getFileModificationTime(again));
+  EXPECT_EQ(first, again);
+  stamp(200);  // same second
+  ASSERT_TRUE(f.getFileModificationTime(second));
+  EXPECT_NE(first, second);
+  write("f", "abcd");
+  stamp(200);  // same time, other size
+  ASSERT_TRUE(f.getFileModificationTime(third));
+  EXPECT_NE(second, third);
+  EXPECT_FALSE(FileUtil(VString(path("missing"))).getFileModificationTime(third));
+}
+
+TEST_F(FileUtilTest, MoveHonoursOverwriteAndFollowsTheFile) {
+  write("a", "from a");
+  write("b", "from b");
+  FileUtil f(VString(path("a")));
+  EXPECT_FALSE(f.moveFile(VString(path("b")), false));
+  EXPECT_EQ("from a", read("a"));
+  EXPECT_EQ("from b", read("b"));
+  EXPECT_EQ(VString(path("a")), f.getFile());
+
+  EXPECT_TRUE(f.moveFile(VString(path("b")), true));
+  EXPECT_FALSE(present("a"));
+  EXPECT_EQ("from a", read("b"));
+  EXPECT_EQ(VString(path("b")), f.getFile());
+
+  EXPECT_TRUE(f.moveFile(VString(path("c")), false));
+  EXPECT_EQ("from a", read("c"));
+  EXPECT_EQ(VString(path("c")), f.getFile());
+  EXPECT_FALSE(FileUtil(VString(path("gone"))).moveFile(VString(path("d")), true));
+}
+
+TEST_F(FileUtilTest, CopyReplacesAndFollowsTheCopy) {
+  write("a", "content");
+  write("b", "old");
+  chmod(path("a").c_str(), 0640);
+  FileUtil f(VString(path("a")));
+  EXPECT_TRUE(f.copyFile(VString(path("b"))));
+  EXPECT_EQ("content", read("a"));
+  EXPECT_EQ("content", read("b"));
+  EXPECT_EQ(VString(path("b")), f.getFile());
+  struct stat st;
+  ASSERT_EQ(0, stat(path("b").c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 0777);
+  // Onto itself: the data survives.
+  EXPECT_TRUE(f.copyFile(VString(path("b"))));
+  EXPECT_EQ("content", read("b"));
+}
+
+TEST_F(FileUtilTest, CreateDirectoryBuildsParents) {
+  FileUtil d(VString(path("x\\y/z")));
+  EXPECT_TRUE(d.createDirectory());
+  EXPECT_TRUE(d.isDirectory());
+  EXPECT_TRUE(d.createDirectory());
+  write("file", "");
+  EXPECT_FALSE(FileUtil(VString(path("file"))).createDirectory());
+  EXPECT_FALSE(FileUtil(VString(path("file/below"))).createDirectory());
+}
+
+TEST_F(FileUtilTest, RemovesReadOnlyFilesAndTrees) {
+  write("ro", "x");
+  chmod(path("ro").c_str(), 0444);
+  EXPECT_TRUE(FileUtil(VString(path("ro"))).removeFile());
+  EXPECT_FALSE(present("ro"));
+
+  mkdirs("t/locked");
+  write("t/locked/file", "x");
+  chmod(path("t/locked/file").c_str(), 0400);
+  chmod(path("t/locked").c_str(), 0500);
+  EXPECT_TRUE(FileUtil(VString(path("t"))).removeFile(true));
+  EXPECT_FALSE(present("t"));
+}
+
+TEST_F(FileUtilTest, TreeWithFilesAndMoreThanTwoDirectoriesNeedsForce) {
+  mkdirs("t/a");
+  mkdirs("t/b");
+  mkdirs("t/c");
+  write("t/a/file", "x");
+  FileUtil tree(VString(path("t")));
+  EXPECT_FALSE(tree.removeFile(false));
+  EXPECT_TRUE(present("t/a/file"));
+  EXPECT_TRUE(present("t/c"));
+
+  ASSERT_EQ(0, rmdir(path("t/c").c_str()));
+  EXPECT_TRUE(tree.removeFile(false));
+  EXPECT_FALSE(present("t"));
+
+  mkdirs("u/a/b/c");  // directories only: no refusal
+  EXPECT_TRUE(FileUtil(VString(path("u"))).removeFile(false));
+  EXPECT_FALSE(present("u"));
+}
+
+TEST_F(FileUtilTest, NeverRemovesTheConfigurationFile) {
+  mkdirs("cfg");
+  testing::internal::CaptureStderr();
+  for (const char* name : {"cfg/KEFConfiguration.xml", "cfg/kefconfiguration.XML",
+                           "cfg/myKEFCONFIGURATION.xml"}) {
+    write(name, "<x/>");
+    EXPECT_FALSE(FileUtil(VString(path(name))).removeFile(true)) << name;
+    EXPECT_TRUE(present(name)) << name;
+  }
+  write("cfg/other", "x");
+  EXPECT_FALSE(FileUtil(VString(path("cfg"))).removeFile(true));
+  EXPECT_TRUE(present("cfg/other"));
+  EXPECT_TRUE(present("cfg/KEFConfiguration.xml"));
+  // The refusal leaves the calling thread's stack on standard error.
+  const std::string trace = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, trace.find("KEFConfiguration.xml"));
+  EXPECT_NE(std::string::npos, trace.find("tvan_system_tests"));
+}
+
+TEST_F(FileUtilTest, SymbolicLinksAreRemovedNotFollowed) {
+  mkdirs("outside");
+  write("outside/keep", "x");
+  mkdirs("tree/sub");
+  ASSERT_EQ(0, symlink(path("outside").c_str(), path("tree/sub/link").c_str()));
+  ASSERT_EQ(0, symlink(path("outside").c_str(), path("direct").c_str()));
+
+  EXPECT_TRUE(FileUtil(VString(path("direct"))).removeFile(false));
+  EXPECT_FALSE(present("direct"));
+  EXPECT_TRUE(FileUtil(VString(path("tree"))).removeFile(true));
+  EXPECT_FALSE(present("tree"));
+  EXPECT_TRUE(present("outside/keep"));
+}
+
+TEST_F(FileUtilTest, SetAclGrantsAccess) {
+  write("f", "x");
+  ASSERT_EQ(0, chmod(path("f").c_str(), 0600));
+  FileUtil f(VString(path("f")));
+  EXPECT_TRUE(f.setAcl("Everyone", FileUtil::kGrantAccess, FileUtil::kGenericAll, 0));
+  struct stat st;
+  ASSERT_EQ(0, stat(path("f").c_str(), &st));
+  EXPECT_EQ(0666u, st.st_mode & 0777);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(f.setAcl("no-such-user-or-group-kef", FileUtil::kGrantAccess,
+                        FileUtil::kGenericRead, 0));
+  EXPECT_NE(std::string::npos,
+            testing::internal::GetCapturedStdout().find("SetEntriesInAcl error! (rc="));
+}
+
+TEST_F(FileUtilTest, ListingIsPreOrderAndSkipsIgnoredDirectories) {
+  mkdirs("t/a/a1");
+  mkdirs("t/b");
+  mkdirs("t/skip/deep");
+  write("t/top", "x");
+  write("t/a/a1/leaf", "x");
+  write("t/skip/hidden", "x");
+  ProcessDir lister;
+  lister.addIgnoreDir(VString("skip"));
+  std::vector<VString> dirs, files;
+  ASSERT_TRUE(lister.getDirTree(dirs, VString(path("t/")), true));
+  ASSERT_EQ(3u, dirs.size());
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    if (dirs[i] == VString(path("t/a/a1"))) {
+      ASSERT_GT(i, 0u);
+      EXPECT_EQ(VString(path("t/a")), dirs[i - 1]);
+    }
+  }
+  bool inUse = true;
+  ASSERT_TRUE(lister.getList(files, VString(path("t")), true, &inUse));
+  EXPECT_FALSE(inUse);
+  ASSERT_EQ(2u, files.size());
+
+  const int fd = open(path("t/a/a1/leaf").c_str(), O_RDONLY);
+  ASSERT_EQ(0, flock(fd, LOCK_EX));
+  files.clear();
+  ASSERT_TRUE(lister.getList(files, VString(path("t")), true, &inUse));
+  EXPECT_TRUE(inUse);
+  close(fd);
+
+  EXPECT_FALSE(lister.getList(files, VString(path("missing")), true));
+  ReadDir reader;
+  EXPECT_FALSE(reader.readFirst(VString(path("missing"))));
+}
+
+}  // namespace
+}  // namespace tvan

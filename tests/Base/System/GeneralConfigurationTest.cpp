@@ -1,0 +1,281 @@
+#include "Base/System/GeneralConfiguration.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Base/BaseTypes/Error.h"
+#include "Base/Log/Log.h"
+#include "Base/Log/LogConfiguration.h"
+
+namespace {
+
+// A fresh scratch file name per call (the cache keeps every file name for
+// the rest of the process). The directory is the one KEF_CONFIGURATION
+// names, prepared by the program's test environment.
+std::string freshName(const std::string& tag) {
+  static int counter = 0;
+  const char* dir = std::getenv("KEF_CONFIGURATION");
+  return std::string(dir != nullptr ? dir : "/tmp") + "/gc_" + tag +
+         std::to_string(++counter) + ".xml";
+}
+
+void writeFile(const std::string& name, const std::string& text) {
+  std::ofstream out(name, std::ios::trunc);
+  out << text;
+}
+
+std::string readFile(const std::string& name) {
+  std::ifstream in(name);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A configuration with the sections every file carries and no log output.
+std::string prefs(const std::string& body) {
+  return "<KEFPrefs><VolumePrefs/><Log><LevelMask>0</LevelMask></Log>" + body + "</KEFPrefs>";
+}
+
+struct Options {
+  bool found = false;
+  bool enabled = true;
+  int singleton = -1;
+  bool persistent = true;
+  bool exe = true;
+  tvan::PriorityEnum priority = tvan::kPriorityHigh;
+  std::string value = "stale";
+  bool remote = true;
+};
+
+Options options(tvan::GeneralConfiguration& gc, const std::string& service) {
+  Options o;
+  o.found = gc.getServiceOptions(service, o.enabled, o.singleton, o.persistent, o.exe, o.priority,
+                                 o.value, o.remote);
+  return o;
+}
+
+void expectDefaults(const Options& o) {
+  EXPECT_FALSE(o.found);
+  EXPECT_FALSE(o.enabled);
+  EXPECT_EQ(o.singleton, 999999);
+  EXPECT_FALSE(o.persistent);
+  EXPECT_FALSE(o.exe);
+  EXPECT_EQ(o.priority, tvan::kPriorityLow);
+  EXPECT_EQ(o.value, "");
+  EXPECT_FALSE(o.remote);
+}
+
+}  // namespace
+
+TEST(GeneralConfiguration, ServiceTimeoutsAndOptions) {
+  const std::string name = freshName("services");
+  writeFile(name, prefs("<SupportedServices>"
+                        "<FULL ENABLED=\"1\" timeOut=\"45\" Singleton=\"3\" Persistent=\"yes\" "
+                        "Exe=\"yes\" Priority=\"HIGH\" Remote=\"yes\">opts</FULL>"
+                        "<BARE/>"
+                        "<ONE ENABLED=\"yes\" Singleton=\"yes\" Priority=\"MEDIUM\" Persistent=\"Yes\"/>"
+                        "<NONE Singleton=\"no\" Priority=\"low\"/>"
+                        "<LOWP Priority=\"LOW\" timeOut=\"\"/>"
+                        "</SupportedServices>"));
+  tvan::GeneralConfiguration gc(name.c_str());
+  EXPECT_EQ(gc.getServicesTimeout("FULL"), 45);
+  EXPECT_EQ(gc.getServicesTimeout("BARE"), -1);
+  EXPECT_EQ(gc.getServicesTimeout("LOWP"), -1);
+  EXPECT_EQ(gc.getServicesTimeout("UNKNOWN"), -1);
+  EXPECT_EQ(gc.getServicesTimeout(""), -1);
+
+  Options o = options(gc, "FULL");
+  EXPECT_TRUE(o.found);
+  EXPECT_TRUE(o.enabled);
+  EXPECT_EQ(o.singleton, 3);
+  EXPECT_TRUE(o.persistent);
+  EXPECT_TRUE(o.exe);
+  EXPECT_EQ(o.priority, tvan::kPriorityHigh);
+  EXPECT_EQ(o.value, "opts");
+  EXPECT_TRUE(o.remote);
+
+  o = options(gc, "ONE");
+  EXPECT_TRUE(o.found);
+  EXPECT_FALSE(o.enabled);  // only "1" enables
+  EXPECT_EQ(o.singleton, 1);
+  EXPECT_FALSE(o.persistent);
+  EXPECT_EQ(o.priority, tvan::kPriorityMedium);
+
+  o = options(gc, "NONE");
+  EXPECT_TRUE(o.found);
+  EXPECT_EQ(o.singleton, 999999);
+  EXPECT_EQ(o.priority, tvan::kPriorityLow);
+
+  o = options(gc, "BARE");
+  EXPECT_TRUE(o.found);
+  o.found = false;
+  expectDefaults(o);
+  expectDefaults(options(gc, "UNKNOWN"));
+}
+
+TEST(GeneralConfiguration, EveryDefaultOfAnEmptyFile) {
+  const std::string name = freshName("defaults");
+  writeFile(name, "<KEFPrefs/>");
+  tvan::GeneralConfiguration gc(name.c_str());
+  std::string path = "unchanged";
+  EXPECT_FALSE(gc.getStatisticsFile(path));
+  EXPECT_EQ(path, "unchanged");
+  EXPECT_EQ(gc.getRetryCount(), 5);
+  EXPECT_EQ(gc.getRetryTimeout(), 5);
+  EXPECT_EQ(gc.getCompleteTimeout(), 30);
+  EXPECT_EQ(gc.getMaxActiveServices(), 10);
+  EXPECT_EQ(gc.getKEFNumber(), 0);
+  EXPECT_EQ(gc.getVersion(), "4.0");
+  EXPECT_EQ(gc.getServiceExeName(), "");
+  EXPECT_FALSE(gc.test());
+  std::vector<std::string> names;
+  EXPECT_FALSE(gc.getSupportedServices(names));
+  EXPECT_FALSE(gc.getStartupServices(names));
+  std::string dir;
+  EXPECT_FALSE(gc.getKEFRootDir(dir));
+  expectDefaults(options(gc, "AUTODELETE"));
+}
+
+TEST(GeneralConfiguration, MissingLimitsAreWrittenIntoTheFileOnce) {
+  const std::string name = freshName("limits");
+  writeFile(name, prefs("<MinAvailExes>8</MinAvailExes>"));
+  tvan::GeneralConfiguration gc(name.c_str());
+  EXPECT_EQ(gc.getMaxExeRuns(), 1);
+  std::string text = readFile(name);
+  EXPECT_NE(text.find("<MaxExeRuns>1</MaxExeRuns>"), std::string::npos) << text;
+  EXPECT_EQ(gc.getMinAvailableExes(), 8);  // present: read, not replaced
+  EXPECT_EQ(gc.getMaxBlockTime(), 15);
+  text = readFile(name);
+  EXPECT_NE(text.find("<MaxBlockTime>15</MaxBlockTime>"), std::string::npos) << text;
+  EXPECT_NE(text.find("<MinAvailExes>8</MinAvailExes>"), std::string::npos) << text;
+
+  // Later reads, also through another handle, find the written element.
+  writeFile(name, prefs("<MaxExeRuns>4</MaxExeRuns>"));  // not reloaded by the object
+  tvan::GeneralConfiguration again(name.c_str());
+  EXPECT_EQ(again.getMaxExeRuns(), 1);
+}
+
+TEST(GeneralConfiguration, UnloadableFileAnswersDefaultsAndIsNotRetriedUntilItChanges) {
+  const std::string name = freshName("absent");
+  tvan::GeneralConfiguration gc(name.c_str());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(gc.getServicesTimeout("AUTODELETE"), -1);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("GeneralConfiguration: Failed loading config file " + name), std::string::npos)
+      << err;
+
+  // Further calls are answered at once, without another load or report.
+  testing::internal::CaptureStderr();
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_EQ(gc.getServicesTimeout("AUTODELETE"), -1);
+    std::string path;
+    EXPECT_FALSE(gc.getStatisticsFile(path));
+    expectDefaults(options(gc, "AUTODELETE"));
+  }
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 2000);
+  EXPECT_THROW(gc.getRetryCount(), tvan::Error);
+
+  // Once the file exists it is loaded.
+  writeFile(name, prefs("<SupportedServices><AUTODELETE timeOut=\"7\"/></SupportedServices>"));
+  EXPECT_EQ(gc.getServicesTimeout("AUTODELETE"), 7);
+}
+
+TEST(GeneralConfiguration, SettersAndSaveRoundTrip) {
+  const std::string name = freshName("setters");
+  writeFile(name, prefs("<SupportedServices><KEEP ENABLED=\"1\" timeOut=\"9\"/><DROP/>"
+                        "</SupportedServices>"));
+  tvan::GeneralConfiguration gc(name.c_str());
+  gc.setRetryCount(7);
+  gc.setRetryTimeout(8);
+  gc.setCompleteTimeout(31);
+  gc.setMaxActiveServices(3);
+  gc.setKEFNumber(2);
+  gc.setVersion("4.1");
+  gc.setStatisticsFile("stats.txt");
+  gc.setSupportedServices({"KEEP", "NEW"});
+  gc.setStartupServices({"KEEP", "NEW"});
+  gc.save();
+
+  // A second file name for the same path loads the saved file afresh.
+  const std::string other = std::string(name).insert(name.rfind('/'), "/.");
+  tvan::GeneralConfiguration reread(other.c_str());
+  EXPECT_EQ(reread.getRetryCount(), 7);
+  EXPECT_EQ(reread.getRetryTimeout(), 8);
+  EXPECT_EQ(reread.getCompleteTimeout(), 31);
+  EXPECT_EQ(reread.getMaxActiveServices(), 3);
+  EXPECT_EQ(reread.getKEFNumber(), 2);
+  EXPECT_EQ(reread.getVersion(), "4.1");
+  std::string path;
+  EXPECT_TRUE(reread.getStatisticsFile(path));
+  EXPECT_EQ(path, "stats.txt");
+  std::vector<std::string> names;
+  EXPECT_TRUE(reread.getSupportedServices(names));
+  EXPECT_EQ(names, (std::vector<std::string>{"KEEP", "NEW"}));
+  EXPECT_EQ(reread.getServicesTimeout("KEEP"), 9);  // kept with its options
+  EXPECT_TRUE(options(reread, "NEW").enabled);
+  EXPECT_TRUE(reread.getStartupServices(names));
+  EXPECT_EQ(names, (std::vector<std::string>{"KEEP", "NEW"}));
+}
+
+TEST(GeneralConfiguration, BundledExampleServesTheAutoDeleteService) {
+  std::string source = __FILE__;
+  source = source.substr(0, source.rfind("/tests/")) + "/examples/KEFConfiguration.xml";
+  const std::string name = freshName("example");
+  writeFile(name, readFile(source));
+  tvan::GeneralConfiguration gc(name.c_str());
+  EXPECT_EQ(gc.getServicesTimeout("AUTODELETE"), 20);
+  Options o = options(gc, "AUTODELETE");
+  EXPECT_TRUE(o.found);
+  EXPECT_TRUE(o.enabled);
+  EXPECT_FALSE(o.persistent);
+  EXPECT_EQ(o.priority, tvan::kPriorityLow);
+  std::string path;
+  EXPECT_TRUE(gc.getStatisticsFile(path));
+  EXPECT_FALSE(path.empty());
+  EXPECT_EQ(gc.getMaxExeRuns(), 1);
+  EXPECT_EQ(gc.getMinAvailableExes(), 5);
+  EXPECT_EQ(gc.getMaxBlockTime(), 15);
+
+  tvan::LogConfiguration log(name.c_str());
+  EXPECT_STREQ(log.getLogFile(), "kef.log");
+  EXPECT_NE(log.getDebugMask() & 0x3, 0);
+  EXPECT_EQ(log.getLocationMask() & 0x1, 1);
+}
+
+TEST(GeneralConfiguration, FirstLoadsRunBesideLogsThatRereadTheirSettings) {
+  // Loading a configuration writes to its log (no VolumePrefs: an error
+  // entry); a log re-reading its settings holds the log lock and then asks
+  // the configuration cache. Neither order may block the other.
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i) {
+    names.push_back(freshName("busy"));
+    writeFile(names.back(), "<KEFPrefs><Log><LevelMask>0</LevelMask>"
+                            "<UpdateTime>0</UpdateTime></Log><SupportedServices>"
+                            "<S timeOut=\"3\"/></SupportedServices></KEFPrefs>");
+  }
+  std::thread logger([&] {
+    for (const std::string& name : names) {
+      tvan::Log log(name.c_str(), tvan::kConfigFileLog);
+      for (int i = 0; i < 5; ++i) log.log(tvan::kInfo, __FILE__, __LINE__, "logger", "entry %d", i);
+    }
+  });
+  std::thread reader([&] {
+    for (const std::string& name : names) {
+      tvan::GeneralConfiguration gc(name.c_str());
+      EXPECT_EQ(gc.getServicesTimeout("S"), 3);
+    }
+  });
+  logger.join();
+  reader.join();
+}
