@@ -41,5 +41,17 @@ test: deps
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
 
+# Coverage-guided fuzzing of the XML reader (clang's libFuzzer); new inputs go
+# to $(FUZZ_BUILD_DIR)/corpus, the committed seeds stay in fuzz/corpus.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKEF_BUILD_FUZZ=ON -DKEF_BUILD_TESTS=OFF -DKEF_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_BUILD_DIR) --target xml_fuzzer -j $(JOBS)
+	mkdir -p $(FUZZ_BUILD_DIR)/corpus
+	$(FUZZ_BUILD_DIR)/fuzz/xml_fuzzer -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=1024 \
+	  -dict=fuzz/xml.dict $(FUZZ_BUILD_DIR)/corpus fuzz/corpus/xml
+
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(FUZZ_BUILD_DIR)

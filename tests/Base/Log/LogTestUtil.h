@@ -3,6 +3,7 @@
 // reads, and a mutex name of this process so that test programs running in
 // parallel do not serialise on one another.
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "Base/BaseTypes/VString.h"
 #include "Base/Log/Log.h"
+#include "Base/System/Platform/NamedMutex.h"
 #include "Base/System/Platform/SharedCounter.h"
 
 namespace tvan {
@@ -48,7 +51,8 @@ inline void writeBytes(const std::string& path, const std::string& bytes) {
 }
 
 // Gives every log constructed afterwards a mutex of this process's own; the
-// rollover counter kept for that name goes when the test program ends.
+// mutex object and the rollover counter kept for that name go when the test
+// program ends.
 inline void useOwnLogMutex(const std::string& tag) {
   static std::vector<std::string>* names = [] {
     static std::vector<std::string> list;
@@ -56,7 +60,10 @@ inline void useOwnLogMutex(const std::string& tag) {
     static pid_t ownerPid = owner;
     std::atexit([] {
       if (::getpid() != ownerPid) return;  // forked writers leave it alone
-      for (const std::string& name : list) platform::SharedCounter::removeName(name);
+      for (const std::string& name : list) {
+        platform::SharedCounter::removeName(name);
+        ::shm_unlink(platform::sharedObjectName(tvan::VString(name).wide()).c_str());
+      }
     });
     return &list;
   }();
