@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "Base/BaseTypes/LibInitialize.h"
+#include "Base/BaseTypes/AutoLibInitialize.h"
 #include "Base/System/Mutex.h"
 #include "Base/System/Platform/NamedMutex.h"
 

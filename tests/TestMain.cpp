@@ -2,7 +2,7 @@
 // first test (as the plug-in's load hook runs them) and finish after the last.
 #include <gtest/gtest.h>
 
-#include "Base/BaseTypes/LibInitialize.h"
+#include "Base/BaseTypes/AutoLibInitialize.h"
 #include "Base/BaseTypes/VString.h"
 
 int main(int argc, char** argv) {

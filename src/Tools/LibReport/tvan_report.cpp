@@ -7,7 +7,7 @@
 
 #include "Base/BaseTypes/AppInfo.h"
 #include "Base/BaseTypes/Error.h"
-#include "Base/BaseTypes/LibInitialize.h"
+#include "Base/BaseTypes/AutoLibInitialize.h"
 #include "Base/System/CycleCounter.h"
 #include "Base/System/Mutex.h"
 #include "Base/System/Processor.h"
