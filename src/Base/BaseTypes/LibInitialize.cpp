@@ -23,7 +23,6 @@ struct InitState {
   std::recursive_mutex mutex;
   LibInitialize* head = nullptr;              // registration list, newest first
   std::vector<LibInitialize*> initialised;    // in initialisation order
-  int depth = 0;                              // initialize() calls not yet finalised
   bool verbose = false;
   bool warnWhenNotFinalized = false;
   bool isInitialized = false;
@@ -77,10 +76,6 @@ void LibInitialize::initialize(const VString& applicationName, bool verbose,
   for (int p = kLowestPriority; p <= kHighestPriority; ++p) {
     for (LibInitialize* object = s.head; object != nullptr; object = object->next_) {
       if (object->priority() != p) continue;
-      if (std::find(s.initialised.begin(), s.initialised.end(), object) !=
-          s.initialised.end()) {
-        continue;  // initialised by an earlier, still active initialize()
-      }
       if (verbose) {
         std::cout << "\tInitializing (" << p << "): " << typeName(typeid(*object))
                   << std::endl;
@@ -89,7 +84,6 @@ void LibInitialize::initialize(const VString& applicationName, bool verbose,
       s.initialised.push_back(object);
     }
   }
-  ++s.depth;
   s.isInitialized = true;
   s.isFinalized = false;
   const std::u16string& name = applicationName.wide();
@@ -99,7 +93,8 @@ void LibInitialize::initialize(const VString& applicationName, bool verbose,
 void LibInitialize::finalize() {
   InitState& s = state();
   std::lock_guard<std::recursive_mutex> lock(s.mutex);
-  if (s.depth > 0 && --s.depth > 0) return;  // an outer initialize() is still active
+  // Each object initialised leaves the list as it is finalised, so a second
+  // finalize() has nothing left to do.
   while (!s.initialised.empty()) {
     LibInitialize* object = s.initialised.back();
     s.initialised.pop_back();

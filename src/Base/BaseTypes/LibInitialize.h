@@ -4,11 +4,9 @@
 // init() by ascending priority (0 first, 100 last; others never run) and
 // finalize() runs their fini() in the reverse order.
 //
-// The state is process-wide and exists once per process. Calls nest: every
-// initialize() is matched by one finalize(); the first runs the
-// initialisers, later ones only initialise objects registered since, and the
-// last finalize() tears everything down. So several libraries of one process
-// may each initialise the shared library on load and finalise it on unload.
+// The state is process-wide and exists once per process. Every initialize()
+// runs every registered object's init() (initialisers are idempotent);
+// finalize() runs fini() once for each init() that ran, newest first.
 //
 // An initialiser must outlive its registration; its destructor unregisters
 // it (and drops it from the initialised objects, so fini() never reaches a
@@ -48,3 +46,7 @@ class LibInitialize {
 };
 
 }  // namespace tvan
+
+// AutoLibInitialize, the scoped form of initialize()/finalize(), comes with
+// this header.
+#include "Base/BaseTypes/AutoLibInitialize.h"

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <ostream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "Base/BaseTypes/Error.h"
@@ -191,7 +192,19 @@ const char* VString::asChar() const {
 }
 
 std::string VString::multibyte() const {
-  std::wstring wide = toWString();
+  // wchar_t holds whole code points here: a surrogate pair becomes one
+  // character, so text outside the first plane converts in a UTF-8 locale.
+  std::wstring wide;
+  wide.reserve(text_.size());
+  for (size_t i = 0; i < text_.size(); ++i) {
+    const char32_t c = text_[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text_.size() && text_[i + 1] >= 0xDC00 &&
+        text_[i + 1] <= 0xDFFF) {
+      wide += static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (text_[++i] - 0xDC00));
+    } else {
+      wide += static_cast<wchar_t>(c);
+    }
+  }
   size_t size = std::wcstombs(nullptr, wide.c_str(), 0);
   if (size == static_cast<size_t>(-1)) {
     throw Error(__FILE__, __LINE__,
@@ -398,7 +411,8 @@ VString operator+(const VString& a, const VString& b) {
 }
 
 std::ostream& operator<<(std::ostream& os, const VString& s) {
-  return os << s.asChar();
+  // The length, not the terminator, ends the text: a zero unit is written too.
+  return os << std::string_view(s.asChar(), static_cast<size_t>(s.length()));
 }
 
 std::wostream& operator<<(std::wostream& os, const VString& s) {

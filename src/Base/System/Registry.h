@@ -45,6 +45,21 @@ class Registry {
  public:
   Registry() = delete;
 
+  // The roots and data types are also reachable through the class
+  // (Registry::kKEFKey).
+  using RootType = tvan::RootType;
+  using DataType = tvan::DataType;
+  static constexpr RootType kCompanyKey = tvan::kCompanyKey;
+  static constexpr RootType kQuentaKey = tvan::kQuentaKey;
+  static constexpr RootType kKEFKey = tvan::kKEFKey;
+  static constexpr RootType kClassesRoot = tvan::kClassesRoot;
+  static constexpr RootType kCurrentConfig = tvan::kCurrentConfig;
+  static constexpr RootType kCurrentUser = tvan::kCurrentUser;
+  static constexpr RootType kLocalMachine = tvan::kLocalMachine;
+  static constexpr RootType kUsers = tvan::kUsers;
+  static constexpr DataType kString = tvan::kString;
+  static constexpr DataType kDWord = tvan::kDWord;
+
   // Reads a value into `value` (emptied first). Returns false, never throws,
   // when the key or value does not exist or the store cannot be read.
   static bool read(VString& value, const VString& name, const VString& subKey,
@@ -71,8 +86,9 @@ class Registry {
   static void create(const VString& value, const VString& name,
                      const VString& subKey, DataType type, RootType root);
 
-  // Deletes a value. Throws Error "Registry: Could not remove key." when the
-  // key or the value does not exist or the store cannot be written.
+  // Deletes a value. Throws Error "Registry: Could not open/create key.
+  // key=<path>" when the key does not exist, "Registry: Could not remove
+  // key." when the value does not exist or the store cannot be written.
   static void remove(const VString& name, const VString& subKey,
                      RootType root);
 };

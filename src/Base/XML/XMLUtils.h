@@ -19,27 +19,29 @@ class XmlDOM;
 
 // Selects path; when something matched, the index-th match becomes active.
 // Returns the number of matches.
-int goToNode(XmlDOM* dom, const char* path, int index, bool fromRoot, bool makeFirstActive);
+int goToNode(XmlDOM* dom, const char* path, int index = 0, bool fromRoot = true,
+             bool makeFirstActive = true);
 
 // Reads the text of the index-th match (index -1: the active node, even when
 // nothing matched). A missing value leaves `value` untouched, or, when
 // required, throws "Exception! Required job data unfound, location 1".
 // Returns the number of matches.
-int getValue(XmlDOM* dom, const char* path, std::string& value, bool required, int index,
-             bool fromRoot, bool makeFirstActive);
+int getValue(XmlDOM* dom, const char* path, std::string& value, bool required = false,
+             int index = 0, bool fromRoot = true, bool makeFirstActive = true);
 
 // As above, converted with atoi; a missing value that is not required sets
 // `value` to 0; a missing required one throws
 // "Exception! Required job data unfound, location 2".
-int getValue(XmlDOM* dom, const char* path, int& value, bool required, int index, bool fromRoot,
-             bool makeFirstActive);
+int getValue(XmlDOM* dom, const char* path, int& value, bool required = false, int index = 0,
+             bool fromRoot = true, bool makeFirstActive = true);
 
 // Overwrites the text of the index-th match, or, when there is no such match,
 // creates an element named `path` under the active node (the root when
 // nothing matched and fromRoot, else the first match).
-void setValue(XmlDOM* dom, const char* path, const char* value, int index, bool fromRoot,
-              bool makeActive);
-void setValue(XmlDOM* dom, const char* path, int value, int index, bool fromRoot, bool makeActive);
+void setValue(XmlDOM* dom, const char* path, const char* value, int index = 0,
+              bool fromRoot = true, bool makeActive = true);
+void setValue(XmlDOM* dom, const char* path, int value, int index = 0, bool fromRoot = true,
+              bool makeActive = true);
 
 // Stores an object's address as the element `path` under the root with the
 // attributes Pointer ("0x" + lower-case hex, full 64-bit width) and

@@ -18,6 +18,10 @@ namespace tvan {
 
 namespace {
 
+// Failure texts are thrown as `char*`, which handlers written for `char*` and
+// for `const char*` both catch. Nothing writes through the pointer.
+[[noreturn]] void fail(const char* text) { throw const_cast<char*>(text); }
+
 const char kInvalidDom[] = "ERROR invalid DOM";
 const char kRangeMessage[] = "XmlDOM::validIndex  \"XML: Index exceeds the range\"";
 
@@ -87,7 +91,7 @@ void XmlDOM::createMutex(const char* failureText) {
   const std::string name =
       "TVANXML" + std::to_string(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this)));
   mutex = new (std::nothrow) Mutex(VString(name), kThreadMutex);
-  if (mutex == nullptr) throw failureText;
+  if (mutex == nullptr) fail(failureText);
 }
 
 XmlDOM::XmlDOM(const char* source, bool isFile)
@@ -96,21 +100,21 @@ XmlDOM::XmlDOM(const char* source, bool isFile)
   if (source == nullptr || *source == '\0') {
     delete mutex;
     mutex = nullptr;
-    if (source == nullptr) throw "XmlDOM::XmlDOM \"  XML: Invalid file name, NULL string";
-    throw "XmlDOM::XmlDOM \"XML: Invalid file name, empty string";
+    if (source == nullptr) fail("XmlDOM::XmlDOM \"  XML: Invalid file name, NULL string");
+    fail("XmlDOM::XmlDOM \"XML: Invalid file name, empty string");
   }
   source_ = source;
   imp_ = new (std::nothrow) XmlImp();
   if (imp_ == nullptr) {
     delete mutex;
     mutex = nullptr;
-    throw "XmlDOM::XmlDOM new of XmlImp failed";
+    fail("XmlDOM::XmlDOM new of XmlImp failed");
   }
   try {
     if (!isFile) {
       // A text without any readable element would leave a valid-looking
       // document with no tree.
-      if (!imp_->fillDOM(source)) throw XMLParser::kBadFormedMessage;
+      if (!imp_->fillDOM(source)) fail(XMLParser::kBadFormedMessage);
     } else {
       if (!fileExists(source)) {
         const std::string message = std::string("XmlDOM::XmlDOM  Cannot find file: ") + source;
@@ -134,7 +138,7 @@ XmlDOM::XmlDOM() : mutex(nullptr), imp_(nullptr), selectedCount_(0), isFile_(fal
   if (imp_ == nullptr) {
     delete mutex;
     mutex = nullptr;
-    throw "XmlDOM::XmlDOM new of XmlImp failed";
+    fail("XmlDOM::XmlDOM new of XmlImp failed");
   }
 }
 
@@ -163,9 +167,9 @@ XmlDOM& XmlDOM::operator=(const XmlDOM& other) {
   bool isFile;
   {
     FunctionMutex guard(other.mutex);
-    if (!other.valid_) throw "XmlDOM::operator=  \"XML: Invalid new DOM object\"";
+    if (!other.valid_) fail("XmlDOM::operator=  \"XML: Invalid new DOM object\"");
     imp.reset(new (std::nothrow) XmlImp(*other.imp_));
-    if (!imp) throw "XmlDOM::operator= new of XmlImp failed";
+    if (!imp) fail("XmlDOM::operator= new of XmlImp failed");
     source = other.source_;
     rootName = other.rootName_;
     selectedCount = other.selectedCount_;
@@ -192,24 +196,24 @@ XmlDOM::~XmlDOM() {
 }
 
 void XmlDOM::checkValid() const {
-  if (!valid_) throw kInvalidDom;
+  if (!valid_) fail(kInvalidDom);
 }
 
 void XmlDOM::validIndex(int index, bool allowMinusOne) {
   FunctionMutex guard(mutex);
-  if (index >= selectedCount_) throw kRangeMessage;
+  if (index >= selectedCount_) fail(kRangeMessage);
   if (index == -1) {
-    if (!allowMinusOne) throw "XmlDOM::validIndex  \"XML: Unallowed index value : -1\"";
+    if (!allowMinusOne) fail("XmlDOM::validIndex  \"XML: Unallowed index value : -1\"");
     return;
   }
-  if (index < -1) throw "XmlDOM::validIndex  \"XML: Negative index value \"";
+  if (index < -1) fail("XmlDOM::validIndex  \"XML: Negative index value \"");
   // The count is the document's, the selection the calling thread's own.
-  if (index >= imp_->getNumSelectedNodes()) throw kRangeMessage;
+  if (index >= imp_->getNumSelectedNodes()) fail(kRangeMessage);
 }
 
 void XmlDOM::createNewXml(const char* rootName) {
   FunctionMutex guard(mutex);
-  if (rootName == nullptr) throw "XmlDOM::createNewXml  invalid rootName";
+  if (rootName == nullptr) fail("XmlDOM::createNewXml  invalid rootName");
   imp_->createNewXml(rootName);
   imp_->getRootName(rootName_);
   valid_ = true;
@@ -218,7 +222,7 @@ void XmlDOM::createNewXml(const char* rootName) {
 
 bool XmlDOM::findNodes(const char* path, int& count, bool makeFirstActive) {
   FunctionMutex guard(mutex);
-  if (path == nullptr) throw "XmlDOM::findNodes  XML: Invalid argument, null contex";
+  if (path == nullptr) fail("XmlDOM::findNodes  XML: Invalid argument, null contex");
   checkValid();
   selectedCount_ = 0;
   selectedCount_ = imp_->selectNodes(path, makeFirstActive);
@@ -246,7 +250,7 @@ void XmlDOM::getNodeValue(std::string& value, int index) {
   validIndex(index, true);
   if (index >= 0) imp_->setActiveNode(index);
   if (imp_->getActiveNodeName().empty()) {
-    throw "XmlDOM::getNodeValue  \"XML: Empty active node name\"";
+    fail("XmlDOM::getNodeValue  \"XML: Empty active node name\"");
   }
   imp_->getValue(value);
 }
@@ -270,7 +274,7 @@ bool XmlDOM::getAttribute(std::map<std::string, std::string>& attributes, int in
 
 bool XmlDOM::getAttribute(const char* name, std::string& value, int index) {
   FunctionMutex guard(mutex);
-  if (name == nullptr) throw "XmlDOM::getAttribute  Invalid tag";
+  if (name == nullptr) fail("XmlDOM::getAttribute  Invalid tag");
   checkValid();
   validIndex(index, false);
   imp_->setActiveNode(index);
@@ -280,22 +284,23 @@ bool XmlDOM::getAttribute(const char* name, std::string& value, int index) {
 
 bool XmlDOM::setAttribute(const char* name, const char* value) {
   FunctionMutex guard(mutex);
-  if (name == nullptr || value == nullptr) throw "XmlDOM::setAttribute  Invalid tag or value";
+  if (name == nullptr || value == nullptr) fail("XmlDOM::setAttribute  Invalid tag or value");
   checkValid();
   return imp_->setAttribute(name, value);
 }
 
 void XmlDOM::removeAttribute(const char* name) {
   FunctionMutex guard(mutex);
-  if (name == nullptr) throw "XmlDOM::removeAttribute  Invalid tag";
-  checkValid();
+  if (name == nullptr) fail("XmlDOM::removeAttribute  Invalid tag");
+  // No validity check: on a document without a tree there is no active node
+  // and nothing is removed.
   imp_->removeAttribute(name);
 }
 
 void XmlDOM::createNode(const char* name, const char* value, bool makeActive, int index) {
   FunctionMutex guard(mutex);
   checkValid();
-  if (name == nullptr) throw "XmlDOM::createNode  Invalid tag";
+  if (name == nullptr) fail("XmlDOM::createNode  Invalid tag");
   imp_->createElement(name, makeActive, value ? value : "", index);
 }
 
@@ -304,7 +309,9 @@ void XmlDOM::removeNode(int index) {
   checkValid();
   validIndex(index, true);
   if (index == -1) {
-    imp_->removeNodes(selectedCount_);
+    // The whole of the calling thread's selection: the document's count may
+    // come from another thread's findNodes.
+    imp_->removeNodes(imp_->getNumSelectedNodes());
   } else {
     imp_->removeNode(index);
   }
@@ -320,7 +327,7 @@ bool XmlDOM::copy(int index) {
     imp_->duplicateNode(true);
     return true;
   } catch (...) {
-    throw "Error copy node";
+    fail("Error copy node");
   }
 }
 
@@ -381,7 +388,7 @@ void XmlDOM::saveToFile(const char* fileName) {
 void XmlDOM::dump(std::ofstream& out, bool fromRoot) {
   FunctionMutex guard(mutex);
   checkValid();
-  if (!out.is_open()) throw "XML: Stream is not open for output";
+  if (!out.is_open()) fail("XML: Stream is not open for output");
   imp_->dump(out, fromRoot);
 }
 

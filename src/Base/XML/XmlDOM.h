@@ -19,9 +19,10 @@
 // document: the size of the last findNodes of any thread) and against the
 // calling thread's own selection; a failing check throws a text (below).
 //
-// Failures: argument and state errors throw `const char*` texts; a missing
-// file throws tvan::Error; loading errors of the parser pass through (a
-// `std::string` "Invalid XML File: <name>" or the parser's bad-formed text).
+// Failures: argument and state errors throw their texts as `char*` (caught by
+// `char*` and `const char*` handlers alike); a missing file throws
+// tvan::Error; loading errors of the parser pass through (a `std::string`
+// "Invalid XML File: <name>" or the parser's bad-formed text).
 // Absence of data is reported by results, never by exceptions.
 #include <cstdint>
 #include <iosfwd>
@@ -57,49 +58,52 @@ class XmlDOM {
   // Selects the matches of path (resolved from the calling thread's active
   // node) as the calling thread's selection; count := number of matches.
   // With makeFirstActive the first match becomes the active node.
-  bool findNodes(const char* path, int& count, bool makeFirstActive);
+  bool findNodes(const char* path, int& count, bool makeFirstActive = true);
 
   void setActiveNode(int index);  // -1 not allowed
   // Active node := root; the calling thread's selection := [root].
   void resetActiveToRoot();
 
-  void getNodeValue(std::string& value, int index);  // -1 allowed
-  void setNodeValue(const char* value, int index);   // -1 allowed
+  void getNodeValue(std::string& value, int index = -1);  // -1 allowed
+  void setNodeValue(const char* value, int index = -1);   // -1 allowed
 
-  bool getAttribute(std::map<std::string, std::string>& attributes, int index);
+  // -1 is not allowed for the attribute reads, copy and paste: index 0 is the
+  // first node of the selection (the root after resetActiveToRoot).
+  bool getAttribute(std::map<std::string, std::string>& attributes, int index = 0);
   // Returns whether the (unescaped) value is non-empty.
-  bool getAttribute(const char* name, std::string& value, int index);
+  bool getAttribute(const char* name, std::string& value, int index = 0);
   bool setAttribute(const char* name, const char* value);
+  // No validity check: nothing happens on a document without a tree.
   void removeAttribute(const char* name);
 
   // New child `name` with text `value` under the active node; `index` is its
   // position among the children of that name (-1 appends).
-  void createNode(const char* name, const char* value, bool makeActive, int index);
+  void createNode(const char* name, const char* value, bool makeActive = true, int index = -1);
 
   // Deletes the selected node (index) or every node of the calling thread's
   // selection (-1) with its subtree. The selection loses the removed entries
   // and the selection count follows it; positions of any thread that lay in a
   // removed subtree move to the root. The root itself is never removed.
-  void removeNode(int index);
+  void removeNode(int index = -1);
 
   // Deep copy of the node into the calling thread's copy buffer; every
   // failure is thrown as "Error copy node".
-  bool copy(int index);
-  bool copyChildNodes(std::string& out, int index);
+  bool copy(int index = 0);
+  bool copyChildNodes(std::string& out, int index = -1);
   // Hands the copy buffer to the tree; false when there is nothing to paste
   // (no copy, or already pasted).
-  bool paste(int index);
+  bool paste(int index = 0);
   // Parses text as a list of elements and appends copies under the node.
-  bool pasteFragment(const char* text, int index);
+  bool pasteFragment(const char* text, int index = -1);
 
   // Reloads from the source file or stored text; false without a source.
   bool reload();
   // With a name: writes the tree (with declaration) to that file. With null:
   // back to the source file, or, for a text document, into the stored text.
-  void saveToFile(const char* fileName);
+  void saveToFile(const char* fileName = nullptr);
 
-  void dump(std::ofstream& out, bool fromRoot);
-  void dump(std::string& out, bool fromRoot, bool unused = false);
+  void dump(std::ofstream& out, bool fromRoot = true);
+  void dump(std::string& out, bool fromRoot = true, bool unused = false);
 
   std::string getActiveNodeName();
 

@@ -14,6 +14,10 @@ namespace tvan {
 
 namespace {
 
+// Failure texts are thrown as `char*`, which handlers written for `char*` and
+// for `const char*` both catch. Nothing writes through the pointer.
+[[noreturn]] void fail(const char* text) { throw const_cast<char*>(text); }
+
 const char kDeclaration[] = "<?xml version='1.0' encoding='iso-8859-1' ?>";
 
 // True when `node` is `top` or lies below it.
@@ -28,14 +32,14 @@ bool isInSubtree(const XMLNode* node, const XMLNode* top) {
 // the holder cannot be made.
 CollectParser* makeCollectParser(std::unique_ptr<XMLParser>& parser, const char* failureText) {
   CollectParser* holder = new (std::nothrow) CollectParser(parser.get());
-  if (holder == nullptr) throw failureText;
+  if (holder == nullptr) fail(failureText);
   parser.release();
   return holder;
 }
 
 std::unique_ptr<XMLParser> makeParser() {
   std::unique_ptr<XMLParser> parser(new (std::nothrow) XMLParser());
-  if (!parser) throw "Unable to allocate XMLParser";
+  if (!parser) fail("Unable to allocate XMLParser");
   return parser;
 }
 
@@ -54,7 +58,7 @@ XmlImp& XmlImp::operator=(const XmlImp& other) {
   const ThContext* src = other.current_;
   if (src == nullptr) return *this;
   ThContext* context = new (std::nothrow) ThContext();
-  if (context == nullptr) throw "XmlImp::operator= new of ThContext failed";
+  if (context == nullptr) fail("XmlImp::operator= new of ThContext failed");
   context->thread = src->thread;
   context->selection = src->selection;
   context->active = src->active;
@@ -155,7 +159,7 @@ void XmlImp::createElement(const char* name, bool makeActive, const char* value,
   checkContext(false);
   if (current_->active == nullptr) return;
   XMLNode* node = new (std::nothrow) XMLNode(name ? name : "", value ? value : "");
-  if (node == nullptr) throw "XmlImp::createElement new of XmlImp failed";
+  if (node == nullptr) fail("XmlImp::createElement new of XmlImp failed");
   current_->active->addChild(node, index);
   if (makeActive) current_->active = node;
   current_->lastCreated = node;
@@ -171,7 +175,7 @@ bool XmlImp::setAttribute(const char* name, const char* value) {
   checkContext(false);
   if (current_->active == nullptr) return false;
   XMLAttribute* attribute = new (std::nothrow) XMLAttribute(name ? name : "", value ? value : "");
-  if (attribute == nullptr) throw "XmlImp::setAttribute new of XMLAttribute failed";
+  if (attribute == nullptr) fail("XmlImp::setAttribute new of XMLAttribute failed");
   current_->active->addAttribute(attribute);
   return true;
 }
@@ -240,7 +244,7 @@ bool XmlImp::duplicateNode(bool withChildren) {
   checkContext(false);
   if (current_->active == nullptr) return false;
   XMLNode* copy = new (std::nothrow) XMLNode(*current_->active);
-  if (copy == nullptr) throw "XmlImp::duplicateNode new of XMLNode failed";
+  if (copy == nullptr) fail("XmlImp::duplicateNode new of XMLNode failed");
   if (!withChildren) copy->removeAllChildren();
   delete current_->copyBuffer;  // an earlier copy that was never pasted
   current_->copyBuffer = copy;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -121,6 +123,14 @@ TEST(Collectable, DebugTextAndIllegalCounts) {
   delete over;
   EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
   EXPECT_EQ(Loose().objectSize(), static_cast<long>(sizeof(Collectable)));
+
+  // A destroyed object's storage keeps the count -66 (the field follows the
+  // table pointer), so a use after destruction shows an illegal count.
+  alignas(Loose) unsigned char storage[sizeof(Loose)];
+  (new (storage) Loose)->~Loose();
+  int32_t count = 0;
+  std::memcpy(&count, storage + sizeof(void*), sizeof count);
+  EXPECT_EQ(count, -66);
 }
 
 TEST(Collectable, TimeStampsSelectByIntervalAndType) {

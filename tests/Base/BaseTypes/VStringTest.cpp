@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -56,6 +57,19 @@ TEST(VString, NarrowingRefusesUnitsAbove255) {
   EXPECT_THROW(s.multibyte(), tvan::Error);  // the C locale has no U+0100
   s.set(1, u'x');
   EXPECT_STREQ(s.asChar(), "axb");
+}
+
+TEST(VString, StreamsAndMultibyteKeepTheWholeText) {
+  std::ostringstream narrowStream;
+  narrowStream << VString(std::string("a\0b", 3));
+  EXPECT_EQ(narrowStream.str(), std::string("a\0b", 3));
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no UTF-8 locale";
+  // A surrogate pair is one character of the locale's encoding.
+  const std::string grin = VString(u"x\U0001F600").multibyte();
+  const std::string eAcute = VString(u"\u00e9").multibyte();
+  std::setlocale(LC_CTYPE, "C");
+  EXPECT_EQ(grin, "x\xF0\x9F\x98\x80");
+  EXPECT_EQ(eAcute, "\xC3\xA9");
 }
 
 TEST(VString, NarrowCacheFollowsEveryChange) {

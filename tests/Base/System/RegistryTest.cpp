@@ -86,7 +86,7 @@ TEST_F(RegistryTest, DWordsAreHexadecimalBothWays) {
   ASSERT_TRUE(Registry::read(value, "Level", "", tvan::kKEFKey));
   EXPECT_EQ(value.narrow(), "0x10");
 
-  Registry::write("0x10", "Other", "", tvan::kDWord, tvan::kKEFKey);
+  Registry::write("0x10", "Other", "", Registry::kDWord, Registry::kKEFKey);
   ASSERT_TRUE(Registry::read(value, "Other", "", tvan::kKEFKey));
   EXPECT_EQ(value.narrow(), "0x10");
 

@@ -40,6 +40,13 @@ TEST(XMLUtils, GetValueOfAbsentElement) {
   EXPECT_EQ(number, 17);
   EXPECT_EQ(tvan::getValue(&dom, "Name", text, true, 0, true, true), 1);
   EXPECT_EQ(text, "n");
+
+  // The job-data defaults: not required, first match, from the root.
+  tvan::setValue(&dom, "Count", 5);
+  EXPECT_EQ(tvan::getValue(&dom, "Count", number), 1);
+  EXPECT_EQ(number, 5);
+  EXPECT_EQ(tvan::goToNode(&dom, "Name"), 1);
+  EXPECT_EQ(dom.getActiveNodeName(), "Name");
 }
 
 TEST(XMLUtils, MissingRequiredValueThrowsAfterDiagnostics) {

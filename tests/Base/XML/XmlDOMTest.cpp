@@ -71,9 +71,11 @@ TEST(XmlDOM, InvalidDocumentUntilCreated) {
       [&] { dom.createNode("n", "v", true, -1); }, [&] { dom.removeNode(-1); },
       [&] { dom.copyChildNodes(s, -1); },       [&] { dom.paste(0); },
       [&] { dom.pasteFragment("<a/>", -1); },   [&] { dom.reload(); },
-      [&] { dom.saveToFile(nullptr); },         [&] { dom.dump(s, true, false); },
-      [&] { dom.removeAttribute("a"); }};
+      [&] { dom.saveToFile(nullptr); },         [&] { dom.dump(s, true, false); }};
   for (const auto& operation : operations) EXPECT_EQ(thrown(operation), "ERROR invalid DOM");
+  // Operations without a validity check do nothing on a document without a tree.
+  EXPECT_EQ(thrown([&] { dom.removeAttribute("a"); }), "<none>");
+  EXPECT_EQ(dom.getActiveNodeName(), "");
   EXPECT_EQ(thrown([&] { dom.copy(0); }), "Error copy node");
   EXPECT_EQ(thrown([&] { XmlDOM copy(dom); }), "XmlDOM::operator=  \"XML: Invalid new DOM object\"");
 
@@ -102,6 +104,9 @@ TEST(XmlDOM, IndexChecks) {
   dom.getNodeValue(value, 1);
   EXPECT_EQ(value, "2");
   EXPECT_EQ(thrown([&] { dom.copy(5); }), "Error copy node");
+  // Texts are thrown as `char*`, so both kinds of handler catch them.
+  EXPECT_THROW(dom.setActiveNode(5), char*);
+  EXPECT_THROW(dom.setActiveNode(5), const char*);
 
   ASSERT_TRUE(dom.findNodes("nothing", count, true));
   EXPECT_EQ(count, 0);
@@ -169,6 +174,17 @@ TEST(XmlDOM, RemoveNodeKeepsPositionsValid) {
   dom.removeNode(-1);                // ... which stays
   EXPECT_EQ(thrown([&] { dom.getNodeValue(value, 0); }), kRange);
   EXPECT_EQ(dumpAll(dom), "<r><c>4</c></r>");
+
+  // -1 removes the caller's whole selection, whatever another thread's
+  // findNodes left as the document's count.
+  XmlDOM many("<r><x/><x/><x/><y/></r>", false);
+  many.findNodes("x", count, false);
+  std::thread([&] {
+    int n = 0;
+    many.findNodes("y", n, false);
+  }).join();
+  many.removeNode(-1);
+  EXPECT_EQ(dumpAll(many), "<r><y/></r>");
 }
 
 TEST(XmlDOM, CopyAndPaste) {
@@ -239,6 +255,11 @@ TEST(XmlDOM, PrettyPrinting) {
   EXPECT_EQ(text,
             "<Job>\n    ****\n    <User>\n        u\n    </User>\n    ****\n"
             "    <Key id=\"1\">\n        <k>\n            v\n        </k>\n    </Key>\n</Job>\n");
+
+  // A declaration counts as a start tag; text after the last tag is dropped.
+  text = "<?xml version='1.0' ?><a>1</a>tail";
+  dom.formatForPrint(text);
+  EXPECT_EQ(text, "<?xml version='1.0' ?>\n    <a>\n        1\n    </a>\n");
 
   text = "a<b & \"c\" 'd'>";
   XmlDOM::encode(text);
