@@ -498,10 +498,14 @@ void Log::updatePrefs() {
       std::printf("Log::updatePrefs%s\n", text.narrow().c_str());
       return;
     } catch (const char* text) {
-      std::printf("Log::updatePrefs%s\n", text ? text : "");
+      std::printf("Log::updatePrefs%s", text ? text : "");
+      return;
+    } catch (const std::string& text) {
+      // The document loader may throw its reason as a std::string too.
+      std::printf("Log::updatePrefs%s", text.c_str());
       return;
     } catch (...) {
-      std::printf("Log::updatePrefs Exception caught\n");
+      std::printf("Log::updatePrefs Exception caught");
       return;
     }
   }

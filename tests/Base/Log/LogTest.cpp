@@ -282,14 +282,27 @@ TEST_F(LogFile, MissingConfigurationIsReportedAndRetried) {
   log.log(kCritical, "x.cpp", 1, "f", "no settings");
   log.log(kCritical, "x.cpp", 2, "f", "still none");
   ::testing::internal::GetCapturedStderr();
-  const std::string out = ::testing::internal::GetCapturedStdout();
+  std::string out = ::testing::internal::GetCapturedStdout();
   size_t reports = 0;
   for (size_t at = out.find("Log::updatePrefs"); at != std::string::npos;
        at = out.find("Log::updatePrefs", at + 1)) {
     ++reports;
   }
   EXPECT_EQ(reports, 2u) << out;
+  EXPECT_EQ(out.rfind("Log::updatePrefsError: ", 0), 0u) << out;
   EXPECT_EQ(log.getLevelMask(), 0);
+
+  // A malformed file is reported with the parser's own text, as thrown.
+  const std::string malformed = dir_.file("malformed.xml");
+  writeBytes(malformed, "<Root><Log></Root>");
+  Log broken(malformed.c_str(), kConfigFileLog);
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  broken.log(kCritical, "x.cpp", 1, "f", "no settings");
+  ::testing::internal::GetCapturedStderr();
+  out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.rfind("Log::updatePrefsXMLParser::", 0), 0u) << out;
+  EXPECT_EQ(out.find('\n'), std::string::npos) << out;
 }
 
 TEST_F(LogFile, DirectoryEventsReachTheLog) {

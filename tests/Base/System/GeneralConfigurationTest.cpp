@@ -14,6 +14,7 @@
 #include "Base/BaseTypes/Error.h"
 #include "Base/Log/Log.h"
 #include "Base/Log/LogConfiguration.h"
+#include "Base/Log/LogFileReader.h"
 
 namespace {
 
@@ -142,6 +143,55 @@ TEST(GeneralConfiguration, EveryDefaultOfAnEmptyFile) {
   std::string dir;
   EXPECT_FALSE(gc.getKEFRootDir(dir));
   expectDefaults(options(gc, "AUTODELETE"));
+}
+
+TEST(GeneralConfiguration, WritesItsFindingsToItsOwnLog) {
+  const std::string name = freshName("logged");
+  const std::string logName = name + ".log";
+  writeFile(name, "<KEFPrefs><Log><LogFile>" + logName + "</LogFile><LevelMask>0xFFFF</LevelMask>"
+                  "<LocationMask>0x1</LocationMask><MaximumSize>1</MaximumSize>"
+                  "<FlushAlways>yes</FlushAlways></Log><SupportedServices>"
+                  "<SVC ENABLED=\"0\" timeOut=\"45\" Singleton=\"2\" Priority=\"low\"/>"
+                  "</SupportedServices></KEFPrefs>");
+  tvan::GeneralConfiguration gc(name.c_str());
+  EXPECT_EQ(gc.getServicesTimeout("SVC"), 45);
+  EXPECT_EQ(gc.getServicesTimeout("GONE"), -1);
+  Options o = options(gc, "SVC");
+  EXPECT_EQ(o.priority, tvan::kPriorityLow);
+  options(gc, "GONE");
+  std::string path;
+  gc.getStatisticsFile(path);
+  gc.getMaxExeRuns();
+
+  std::vector<tvan::LogEntry> entries;
+  ASSERT_TRUE(tvan::LogFileReader::readAll(logName, entries));
+  std::vector<std::string> seen;
+  for (const tvan::LogEntry& e : entries) {
+    EXPECT_EQ(e.component, "GeneralConfiguration");
+    if (e.level != "TRACE") seen.push_back(e.level + " " + e.message);
+  }
+  const std::vector<std::string> expected = {
+      "ERROR No DICOM section in configuration file.",
+      "DEBUG3 Search for services Timeout",
+      "DEBUG3 SVC Timeout set to 45",
+      "DEBUG3 Search for services Timeout",
+      "DEBUG3 Cannot find services tag",
+      "DEBUG3 Search for Service",
+      "DEBUG2 SVC: ENABLED=n",
+      "DEBUG2 SVC: Singleton=2",
+      "WARNING SVC: Priority setting invalid (low), defaulting to LOW",
+      "DEBUG3 Search for Service",
+      "DEBUG2 Service GONE not found in configuration",
+      "DEBUG4 Search for Statistics Filename",
+      "WARNING Cannot find StatFile tag",
+      "DEBUG2 MaxExeRuns not found, setting default",
+  };
+  EXPECT_EQ(seen, expected);
+  // Every operation is framed by an Enter and an Exit trace.
+  ASSERT_GE(entries.size(), 2u);
+  EXPECT_EQ(entries[1].level, "TRACE");
+  EXPECT_EQ(entries[1].message, "Enter");
+  EXPECT_EQ(entries.back().message, "Exit");
 }
 
 TEST(GeneralConfiguration, MissingLimitsAreWrittenIntoTheFileOnce) {
