@@ -319,16 +319,19 @@ bool FileUtil::getFileModificationTime(VString& out) const {
   return true;
 }
 
-void FileUtil::getStrippedFilename(VString& out) const {
+bool FileUtil::getStrippedFilename(VString& out) const {
+  if (path_.empty()) return false;
   const std::u16string& text = path_.wide();
   const size_t slash = text.rfind(u'/');
   out = slash == std::u16string::npos ? path_ : VString(text.substr(slash + 1));
+  return true;
 }
 
-void FileUtil::getPath(VString& out) const {
+bool FileUtil::getPath(VString& out) const {
+  if (path_.empty()) return false;
   if (isDirectory()) {
     out = path_;
-    return;
+    return true;
   }
   const std::u16string& text = path_.wide();
   const size_t slash = text.rfind(u'/');
@@ -337,6 +340,7 @@ void FileUtil::getPath(VString& out) const {
   } else {
     out = VString(text.substr(0, slash == 0 ? 1 : slash));
   }
+  return true;
 }
 
 bool FileUtil::getFullName(VString& out) const {
@@ -420,6 +424,7 @@ bool FileUtil::createDirectory() {
         // Another process may create it at the same moment: that is fine.
         if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
           std::printf("Unable to create dir %s, Error %d\n", prefix.c_str(), errno);
+          std::fflush(stdout);
           return false;
         }
         if (::stat(prefix.c_str(), &st) != 0) return false;
@@ -516,6 +521,7 @@ void FileUtil::DisplayLastError(const char* operation) {
   const char* message = strerror_r(code, text, sizeof text);
   std::printf("%s error! (rc=%lu)\n%s\n", operation != nullptr ? operation : "",
               static_cast<unsigned long>(code), message);
+  std::fflush(stdout);
 }
 
 }  // namespace tvan

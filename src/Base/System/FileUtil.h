@@ -50,11 +50,13 @@ class FileUtil {
   // them changes. Only compare tokens for equality. False (and `out` empty)
   // when the file cannot be examined.
   bool getFileModificationTime(VString& out) const;
-  // The part after the last `/`; the whole path when there is none.
-  void getStrippedFilename(VString& out) const;
+  // The part after the last `/`; the whole path when there is none. False
+  // (and `out` untouched) for an empty path.
+  bool getStrippedFilename(VString& out) const;
   // The path itself when it names a directory; else the part before the last
   // `/` ("/" for a file in the root), or the whole path when there is none.
-  void getPath(VString& out) const;
+  // False (and `out` untouched) for an empty path.
+  bool getPath(VString& out) const;
   // The absolute, lexically normalised path ("." and ".." resolved, repeated
   // `/` collapsed), whether or not it exists. False and `out` untouched when
   // it cannot be built.

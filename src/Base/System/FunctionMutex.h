@@ -9,7 +9,14 @@ class FunctionMutex {
  public:
   explicit FunctionMutex(Mutex* mutex) : mutex_(mutex) { mutex_->lock(kBlock, -1); }
   explicit FunctionMutex(const Mutex& mutex) : FunctionMutex(const_cast<Mutex*>(&mutex)) {}
-  ~FunctionMutex() { mutex_->unlock(); }
+  // A release failure cannot be reported from a destructor (it may run while
+  // an exception unwinds); it is dropped rather than ending the process.
+  ~FunctionMutex() {
+    try {
+      mutex_->unlock();
+    } catch (...) {
+    }
+  }
 
   FunctionMutex(const FunctionMutex&) = delete;
   FunctionMutex& operator=(const FunctionMutex&) = delete;

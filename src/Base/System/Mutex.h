@@ -39,7 +39,7 @@ class MutexPrimitive;
 class Mutex {
  public:
   // Any type other than kProcessMutex gives an in-process mutex.
-  Mutex(const VString& name, MutexType type);
+  Mutex(const VString& name, MutexType type = kThreadMutex);
   virtual ~Mutex();
 
   Mutex(const Mutex&) = delete;

@@ -43,6 +43,15 @@ VString ProcessDir::prepare(const VString& dir) {
   return VString(path);
 }
 
+namespace {
+// dir/name, without doubling the slash of the root directory.
+VString childOf(const VString& dir, const std::string& name) {
+  const std::u16string& text = dir.wide();
+  const bool root = !text.empty() && text.back() == u'/';
+  return dir + VString(root ? "" : "/") + VString(name);
+}
+}  // namespace
+
 bool ProcessDir::getDirTree(std::vector<VString>& dirs, const VString& dir, bool recursive) {
   const VString base = prepare(dir);
   ReadDir reader(log_);
@@ -55,7 +64,7 @@ bool ProcessDir::getDirTree(std::vector<VString>& dirs, const VString& dir, bool
       if (isIgnored(name)) {
         reportDirectoryEvent(log_, kLevelDebug3, "Ignoring entry %s", reader.getName().c_str());
       } else {
-        VString child = base + VString("/") + name;
+        VString child = childOf(base, reader.getName());
         dirs.push_back(child);
         if (recursive && !getDirTree(dirs, child, true)) complete = false;
       }
@@ -86,14 +95,14 @@ bool ProcessDir::getList(std::vector<VString>& files, const VString& dir, bool r
         reportDirectoryEvent(log_, kLevelDebug3, "Ignoring entry %s", reader.getName().c_str());
       } else if (recursive) {
         bool childInUse = false;
-        if (!getList(files, base + VString("/") + name, true,
+        if (!getList(files, childOf(base, reader.getName()), true,
                      inUse != nullptr ? &childInUse : nullptr)) {
           complete = false;
         }
         if (inUse != nullptr && childInUse) *inUse = true;
       }
     } else {
-      VString file = base + VString("/") + name;
+      VString file = childOf(base, reader.getName());
       if (inUse != nullptr && !FileUtil(file).isFileAvailable()) *inUse = true;
       files.push_back(file);
     }

@@ -20,7 +20,13 @@ template <class T, class Traits = ResourceTraits<T>>
 class ScopedGuard {
  public:
   explicit ScopedGuard(T* resource) : resource_(resource) { Traits::acquire(resource_); }
-  ~ScopedGuard() { Traits::release(resource_); }
+  // A release failure is dropped: a destructor cannot report it.
+  ~ScopedGuard() {
+    try {
+      Traits::release(resource_);
+    } catch (...) {
+    }
+  }
 
   ScopedGuard(const ScopedGuard&) = delete;
   ScopedGuard& operator=(const ScopedGuard&) = delete;

@@ -86,6 +86,8 @@ bool StopWatch::needsPerformanceCounter(ProcessorId id) {
   return id == kProcessorIntelPentium4M || id == kProcessorIntelPentiumMCentrino;
 }
 
+void StopWatch::_setFrequency() { _setFrequency(_estimateFrequency()); }
+
 void StopWatch::_setFrequency(double estimate) {
   timespec resolution;
   const bool counterOk = clock_getres(CLOCK_MONOTONIC, &resolution) == 0;

@@ -37,7 +37,7 @@ class StopWatch {
   // The frequency estimate: the registry's processor clock in MHz times 1e6
   // when `registryMHz` > 0, else the tick rate measured over about 100 ms
   // against an independent clock.
-  static double _estimateFrequency(unsigned long registryMHz);
+  static double _estimateFrequency(unsigned long registryMHz = 0);
   // The rule that settles the frequency: the counter's rate unless it differs
   // from the estimate by 10 % of the estimate or more (then the estimate). A
   // failed counter throws Error when `usePerfCounter`, else gives the estimate.
@@ -49,6 +49,8 @@ class StopWatch {
   static bool needsPerformanceCounter(ProcessorId id);
   // Sets cpuFrequency from the platform counter and `estimate`.
   static void _setFrequency(double estimate);
+  // The same with a freshly measured estimate (takes about 100 ms).
+  static void _setFrequency();
 };
 
 }  // namespace tvan

@@ -17,9 +17,10 @@ StopWatchInit stopWatchInit;
 void StopWatchInit::init(const VString& /*applicationName*/) {
   processor = DetectProcessor();
   if (StopWatch::needsPerformanceCounter(processor)) usePerformanceCounter = true;
-  // There is no processor-clock value to read on Linux: the estimate is
-  // measured against the tick source.
-  StopWatch::_setFrequency(StopWatch::_estimateFrequency(0));
+  // The tick source counts nanoseconds, not processor cycles, so a stored
+  // processor clock rate would not be its rate: the estimate is measured
+  // against the tick source instead.
+  StopWatch::_setFrequency();
 }
 
 }  // namespace tvan

@@ -47,6 +47,17 @@ TEST(CycleCounter, WeightedUseMeasuresNanoseconds) {
   EXPECT_GT(CycleCounter::overhead(), 0.0);
 }
 
+TEST(CycleCounter, AveragesNothingWithoutAClockRate) {
+  const float saved = cpuFrequency;
+  cpuFrequency = 0.0f;
+  CycleCounter c;  // takes the rate at construction
+  cpuFrequency = saved;
+  c.start(1);
+  c.stop();
+  EXPECT_EQ(0.0, c.average());
+  EXPECT_EQ(0.0, c.total());
+}
+
 TEST(StopWatch, FrequencyChoice) {
   // A slow counter far from the processor clock gives way to the estimate.
   EXPECT_EQ(2e9, StopWatch::chooseFrequency(true, 3579545.0, StopWatch::_estimateFrequency(2000),
@@ -61,17 +72,28 @@ TEST(StopWatch, FrequencyChoice) {
   } catch (const Error& e) {
     EXPECT_STREQ("QueryPerformanceFrequency() failed. Can't make useful measurements", e.keystring());
   }
-  const double measured = StopWatch::_estimateFrequency(0);
+  const double measured = StopWatch::_estimateFrequency();
   EXPECT_NEAR(1e9, measured, 0.05e9);
+  EXPECT_EQ(1e9f, cpuFrequency);
+  StopWatch::_setFrequency();
   EXPECT_EQ(1e9f, cpuFrequency);
 }
 
 TEST(StopWatch, TimeBases) {
   EXPECT_DOUBLE_EQ(1000.0 / cpuFrequency, StopWatch::_timeBasePeriod(StopWatch::kMilliseconds));
+  EXPECT_STREQ("sec", StopWatch::timeBaseStr(StopWatch::kSeconds));
+  EXPECT_STREQ("msec", StopWatch::timeBaseStr(StopWatch::kMilliseconds));
   EXPECT_STREQ("usec", StopWatch::timeBaseStr(StopWatch::kMicroseconds));
   EXPECT_STREQ("nsec", StopWatch::timeBaseStr(StopWatch::kNanoseconds));
-  EXPECT_THROW(StopWatch::_timeBasePeriod(10), Error);
-  EXPECT_THROW(StopWatch::timeBaseStr(60), Error);
+  for (int bad : {0, 10, 60}) {
+    try {
+      StopWatch::_timeBasePeriod(bad);
+      ADD_FAILURE() << bad;
+    } catch (const Error& e) {
+      EXPECT_STREQ("unknown TimeBase type", e.keystring());
+    }
+    EXPECT_THROW(StopWatch::timeBaseStr(bad), Error);
+  }
 }
 
 TEST(Processor, Classification) {
@@ -94,7 +116,41 @@ TEST(Processor, Classification) {
   EXPECT_EQ(kProcessorUnknown, classifyProcessor("AuthenticAMD", version(15, 1, 0) | (8u << 20)));
   EXPECT_EQ(kProcessorUnknown, classifyProcessor("GenuineIntel", version(6, 9, 0) | (9u << 16)));
 
+  // Every model of the tables: {vendor is Intel, family, model, stepping, id}.
+  struct Model {
+    bool intel;
+    unsigned family, model, stepping;
+    ProcessorId id;
+  };
+  const Model models[] = {
+      {true, 4, 0, 0, kProcessorIntel486DX},      {true, 4, 1, 0, kProcessorIntel486DX},
+      {true, 4, 2, 0, kProcessorIntel486SX},      {true, 4, 3, 0, kProcessorIntel486DX2},
+      {true, 4, 4, 0, kProcessorIntel486SL},      {true, 4, 7, 0, kProcessorIntel486DX2E},
+      {true, 4, 8, 0, kProcessorIntel486DX4},     {true, 4, 6, 0, kProcessorUnknown},
+      {true, 5, 0, 0, kProcessorUnknown},         {true, 5, 1, 0, kProcessorIntelPentium},
+      {true, 5, 3, 0, kProcessorIntelPentium},    {true, 5, 4, 0, kProcessorIntelPentiumMMX},
+      {true, 6, 1, 0, kProcessorIntelPentiumPRO}, {true, 6, 3, 0, kProcessorIntelPentiumII},
+      {true, 6, 5, 0, kProcessorIntelPentiumII},  {true, 6, 6, 0, kProcessorIntelCeleron},
+      {true, 6, 7, 0, kProcessorIntelPentiumIII}, {true, 6, 8, 0, kProcessorIntelPentiumIII},
+      {true, 6, 10, 0, kProcessorIntelPentiumIII}, {true, 6, 15, 0, kProcessorIntelPentium4OrXeon},
+      {true, 6, 2, 0, kProcessorUnknown},         {true, 15, 1, 2, kProcessorIntelPentium4OrXeon},
+      {true, 15, 2, 4, kProcessorIntelPentium4OrXeon}, {true, 15, 2, 9, kProcessorIntelPentium4OrXeon},
+      {true, 15, 4, 1, kProcessorIntelPentium4OrXeon}, {true, 15, 1, 3, kProcessorUnknown},
+      {false, 4, 9, 0, kProcessorAMD486Or586},    {false, 5, 0, 0, kProcessorAMDK5},
+      {false, 5, 3, 0, kProcessorAMDK5},          {false, 5, 6, 0, kProcessorAMDK6},
+      {false, 5, 7, 0, kProcessorAMDK6},          {false, 5, 9, 0, kProcessorAMDK63},
+      {false, 5, 15, 0, kProcessorAMDK63},        {false, 6, 4, 0, kProcessorAMDAthlon},
+      {false, 7, 0, 0, kProcessorUnknown},
+  };
+  for (const Model& m : models) {
+    EXPECT_EQ(m.id, classifyProcessor(m.intel ? "GenuineIntel" : "AuthenticAMD",
+                                      version(m.family, m.model, m.stepping)))
+        << m.intel << " " << m.family << "/" << m.model << "/" << m.stepping;
+  }
+
   EXPECT_STREQ("kProcessorUnknown", DetectProcessorStr(kProcessorIntelPentium4Other));
+  EXPECT_STREQ("kProcessorIntel486SX", DetectProcessorStr(kProcessorIntel486SX));
+  EXPECT_STREQ("kProcessorAMDAthlon", DetectProcessorStr(kProcessorAMDAthlon));
   EXPECT_STREQ("kProcessorIntelPentiumMCentrino",
                DetectProcessorStr(kProcessorIntelPentiumMCentrino));
   EXPECT_STREQ("kProcessorUnknown", DetectProcessorStr(static_cast<ProcessorId>(99)));

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,6 +18,18 @@
 #include "Base/System/ReadDir.h"
 
 namespace tvan {
+
+// Captures what directory listing reports to its log (the log writer is not
+// linked into these tests).
+struct DirectoryEvent {
+  int level;
+  std::string text;
+};
+std::vector<DirectoryEvent> directoryEvents;
+void writeDirectoryEvent(Log*, int level, const std::string& text) {
+  directoryEvents.push_back({level, text});
+}
+
 namespace {
 
 // A fresh directory removed (with everything in it) after the test.
@@ -75,7 +89,11 @@ TEST(FileUtil, EmptyPathAnswersNo) {
   EXPECT_FALSE(f.isFileAvailable());
   EXPECT_EQ(-1, f.getFileSize());
   EXPECT_FALSE(f.getFullName(out));
-  EXPECT_EQ(VString("unchanged"), out);
+  EXPECT_FALSE(f.getStrippedFilename(out));
+  EXPECT_FALSE(f.getPath(out));
+  EXPECT_FALSE(f.getFileModificationTime(out));
+  EXPECT_EQ(VString(), out);
+  out = VString("unchanged");
   EXPECT_FALSE(f.getPermissions(r, w));
   EXPECT_FALSE(r || w);
   EXPECT_FALSE(f.moveFile(VString("/tmp/x"), true));
@@ -184,6 +202,22 @@ TEST_F(FileUtilTest, CreateDirectoryBuildsParents) {
   write("file", "");
   EXPECT_FALSE(FileUtil(VString(path("file"))).createDirectory());
   EXPECT_FALSE(FileUtil(VString(path("file/below"))).createDirectory());
+}
+
+TEST_F(FileUtilTest, FailureTexts) {
+  testing::internal::CaptureStdout();
+  const std::string longName(300, 'n');
+  EXPECT_FALSE(FileUtil(VString(path(longName + "/below"))).createDirectory());
+  errno = ENOENT;
+  FileUtil::DisplayLastError("CreateFile");
+  EXPECT_EQ("Unable to create dir " + path(longName) + "/, Error " + std::to_string(ENAMETOOLONG) +
+                "\nCreateFile error! (rc=2)\n" + strerror(ENOENT) + "\n",
+            testing::internal::GetCapturedStdout());
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(FileUtil(VString(path("missing"))).setPermissions(true, false));
+  EXPECT_EQ("setPermissions failed (" + path("missing") + "): GetLastError returned 2\n",
+            testing::internal::GetCapturedStderr());
 }
 
 TEST_F(FileUtilTest, RemovesReadOnlyFilesAndTrees) {
@@ -297,7 +331,24 @@ TEST_F(FileUtilTest, ListingIsPreOrderAndSkipsIgnoredDirectories) {
   EXPECT_TRUE(inUse);
   close(fd);
 
-  EXPECT_FALSE(lister.getList(files, VString(path("missing")), true));
+  directoryEvents.clear();
+  Log* const log = reinterpret_cast<Log*>(&directoryEvents);  // only passed through
+  ProcessDir reporting(log);
+  files.clear();
+  EXPECT_FALSE(reporting.getList(files, VString(path("missing")), true));
+  ASSERT_EQ(1u, directoryEvents.size());
+  EXPECT_EQ(2, directoryEvents[0].level);
+  EXPECT_EQ("Unable to process directory " + path("missing") + ": " + std::to_string(ENOENT),
+            directoryEvents[0].text);
+  directoryEvents.clear();
+  EXPECT_TRUE(reporting.getDirTree(dirs, VString(path("t/b")), false));
+  ASSERT_EQ(2u, directoryEvents.size());
+  EXPECT_EQ(0x400, directoryEvents[0].level);
+  EXPECT_EQ(0x400, directoryEvents[1].level);
+  EXPECT_NE(directoryEvents[0].text, directoryEvents[1].text);
+  for (const DirectoryEvent& e : directoryEvents) {
+    EXPECT_TRUE(e.text == "Ignoring entry ." || e.text == "Ignoring entry ..") << e.text;
+  }
   ReadDir reader;
   EXPECT_FALSE(reader.readFirst(VString(path("missing"))));
 }

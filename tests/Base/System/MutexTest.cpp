@@ -196,7 +196,8 @@ TEST(Mutex, ReleaseFailuresAndNamesBeyondLatin1) {
 }
 
 TEST(Mutex, GuardsHoldForTheirScope) {
-  Mutex m(VString("guarded"), kThreadMutex);
+  Mutex m(VString("guarded"));  // in-process by default
+  EXPECT_EQ("x (Name: guarded, Process Mutex: False)", m.getExceptionString("x"));
   {
     FunctionMutex guard(&m);
     EXPECT_FALSE(otherThreadGets(m));
@@ -207,6 +208,20 @@ TEST(Mutex, GuardsHoldForTheirScope) {
     EXPECT_FALSE(otherThreadGets(m));
   }
   EXPECT_TRUE(otherThreadGets(m));
+
+  // A guard whose release fails (the lock was given up inside its scope)
+  // must not end the process from its destructor.
+  UniqueName name("guard");
+  Mutex shared(VString(name.text), kProcessMutex);
+  {
+    FunctionMutex guard(&shared);
+    shared.unlock();
+  }
+  {
+    ScopedGuard<Mutex, ResourceTraits<Mutex>> guard(&shared);
+    shared.unlock();
+  }
+  EXPECT_TRUE(otherThreadGets(shared));
 }
 
 TEST(Mutex, SharedObjectNamesAreDistinctAndBounded) {
