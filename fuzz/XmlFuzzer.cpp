@@ -107,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (const XMLNode* child : children) target.addChild(new XMLNode(*child), -1);
       std::vector<XMLNode*> found;
       target.findNodes(path.c_str(), found, true);
-      if (!found.empty()) {
+      // The search may select `target` itself, which is not on the heap.
+      if (!found.empty() && found.front() != &target) {
         found.front()->removeFromParent();
         delete found.front();
       }

@@ -87,6 +87,7 @@ void XMLNode::copyContentFrom(const XMLNode& other) {
 
 XMLNode::~XMLNode() {
   for (XMLAttribute* attribute : attributes_) delete attribute;
+  delete comments_;
   // Deleting without recursion (a deep tree must not exhaust the stack) and
   // without a work list: the children of every node taken are spliced, as
   // one chain through the same-name links, in front of the nodes still to
@@ -229,7 +230,33 @@ void XMLNode::getAllChildren(std::vector<XMLNode*>& out) const {
 }
 
 void XMLNode::insertComments(std::vector<std::string>& comments) {
-  comments_.insert(comments_.end(), comments.begin(), comments.end());
+  if (comments.empty()) return;
+  if (comments_ == nullptr) comments_ = new std::vector<std::string>;
+  comments_->insert(comments_->end(), comments.begin(), comments.end());
+}
+
+const std::vector<std::string>& XMLNode::comments() const {
+  static const std::vector<std::string>* const none = new std::vector<std::string>;  // never destroyed
+  return comments_ ? *comments_ : *none;
+}
+
+XMLNode::ChildIndex::Map& XMLNode::ChildIndex::noMap() {
+  // Never destroyed, so that trees freed during process exit can still use it.
+  static Map* const none = new Map;
+  return *none;
+}
+
+std::pair<XMLNode::ChildIndex::Map::iterator, bool> XMLNode::ChildIndex::try_emplace(const std::string& key,
+                                                                                     XMLNode* node) {
+  if (map_ == nullptr) map_ = new (tvan::xmlpool::allocate(sizeof(Map))) Map();
+  return map_->try_emplace(key, node);
+}
+
+void XMLNode::ChildIndex::clear() {
+  if (map_ == nullptr) return;
+  map_->~Map();
+  tvan::xmlpool::release(map_, sizeof(Map));
+  map_ = nullptr;
 }
 
 bool XMLNode::setSibling(XMLNode* next) {
@@ -304,7 +331,9 @@ void XMLNode::dump(std::string& out) {
 }
 
 void XMLNode::appendDump(std::string& out) const {
-  for (const std::string& comment : comments_) out += comment;
+  if (comments_ != nullptr) {
+    for (const std::string& comment : *comments_) out += comment;
+  }
   out += '<';
   appendEscaped(out, name_);
   for (const XMLAttribute* attribute : attributes_) {

@@ -14,7 +14,9 @@ const char* const XMLParser::kBadFormedMessage =
 
 namespace {
 
-[[noreturn]] void throwBadFormed() { throw XMLParser::kBadFormedMessage; }
+// Thrown as `char*` so that handlers of either `char*` or `const char*` catch
+// it, like every other text the XML library throws.
+[[noreturn]] void throwBadFormed() { throw const_cast<char*>(XMLParser::kBadFormedMessage); }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -195,7 +197,7 @@ XMLNode* XMLParser::parseNode(const char* text, size_t length, size_t& consumed)
     }
     node->name_.assign(inner, nameEnd);
     if (!comments.empty()) {
-      node->comments_.swap(comments);
+      node->comments_ = new std::vector<std::string>(std::move(comments));
       comments.clear();
     }
 

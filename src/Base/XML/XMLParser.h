@@ -146,7 +146,7 @@ class XMLNode {
   const std::string& rawValue() const { return value_; }
   void setValue(const std::string& rawValue) { value_ = rawValue; }
   const std::vector<XMLAttribute*>& attributes() const { return attributes_; }
-  const std::vector<std::string>& comments() const { return comments_; }
+  const std::vector<std::string>& comments() const;
   bool hasChildren() const { return !children_.empty(); }
 
  private:
@@ -168,11 +168,38 @@ class XMLNode {
   XMLNode* parent_ = nullptr;              // not owned
   XMLNode* next_ = nullptr;                // next of the same name, not owned
   // Unescaped child name -> first child of that group; owns the groups.
-  using ChildIndex = std::map<std::string, XMLNode*, std::less<>,
-                              tvan::xmlpool::Allocator<std::pair<const std::string, XMLNode*>>>;
+  // Ordered map from unescaped child name to the group's first node, created
+  // on the first child only: most nodes are leaves, and a small node keeps a
+  // large tree fast to build and to free.
+  class ChildIndex {
+   public:
+    using Map = std::map<std::string, XMLNode*, std::less<>,
+                         tvan::xmlpool::Allocator<std::pair<const std::string, XMLNode*>>>;
+    ChildIndex() = default;
+    ChildIndex(const ChildIndex&) = delete;
+    ChildIndex& operator=(const ChildIndex&) = delete;
+    ~ChildIndex() { clear(); }
+    bool empty() const { return map_ == nullptr || map_->empty(); }
+    Map::iterator begin() { return map().begin(); }
+    Map::iterator end() { return map().end(); }
+    Map::const_iterator begin() const { return map().begin(); }
+    Map::const_iterator end() const { return map().end(); }
+    template <class Key>
+    Map::iterator find(const Key& key) { return map_ ? map_->find(key) : noMap().end(); }
+    template <class Key>
+    Map::const_iterator find(const Key& key) const { return map_ ? map_->find(key) : noMap().end(); }
+    std::pair<Map::iterator, bool> try_emplace(const std::string& key, XMLNode* node);
+    void erase(Map::iterator position) { map_->erase(position); }
+    void clear();  // frees the map
+
+   private:
+    static Map& noMap();  // stands in, always empty, while there is no map
+    Map& map() const { return map_ ? *map_ : noMap(); }
+    Map* map_ = nullptr;  // owned, pool storage
+  };
   ChildIndex children_;
   XMLNode* lastOfGroup_ = nullptr;  // on a group's first node: its last node
-  std::vector<std::string> comments_;
+  std::vector<std::string>* comments_ = nullptr;  // owned, null while there are none
 };
 
 // Parses a file or a text into a tree of `XMLNode`s and owns its root.

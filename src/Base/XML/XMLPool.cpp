@@ -4,7 +4,9 @@
 #include <new>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
+// TVAN_XMLPOOL_FORCE_POOL keeps the pool in a sanitized build (its own test).
+#if defined(TVAN_XMLPOOL_FORCE_POOL)
+#elif defined(__SANITIZE_ADDRESS__)
 #define TVAN_XMLPOOL_PLAIN_HEAP 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -35,19 +37,25 @@ namespace {
 constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = 16;  // block sizes 16 .. 256 bytes
 constexpr std::size_t kSlabBytes = 64 * 1024;
-constexpr std::size_t kBatch = 256;        // blocks moved between a thread and the shared lists
 constexpr std::size_t kLocalLimit = 4096;  // blocks a thread keeps per class
 
 struct FreeBlock {
   FreeBlock* next;
 };
 
-// Blocks not held by any thread, and every slab (kept reachable). Created
+// A chain of free blocks with its length. Whole chains move between a
+// thread and the shared lists, in constant time, never walked.
+struct Chain {
+  FreeBlock* head = nullptr;
+  std::size_t count = 0;
+};
+
+// Chains not held by any thread, and every slab (kept reachable). Created
 // once and never destroyed, so that threads ending during process exit can
 // still return their blocks.
 struct Shared {
   std::mutex mutex;
-  FreeBlock* free[kClasses] = {};
+  std::vector<Chain> chains[kClasses];
   std::vector<void*> slabs;
 };
 
@@ -56,76 +64,53 @@ Shared& shared() {
   return *instance;
 }
 
-// Detaches up to `count` blocks from the front of `list`; returns them.
-FreeBlock* takeBatch(FreeBlock*& list, std::size_t count, std::size_t& taken) {
-  FreeBlock* first = list;
-  FreeBlock* last = nullptr;
-  taken = 0;
-  for (FreeBlock* block = list; block != nullptr && taken < count; block = block->next) {
-    last = block;
-    ++taken;
-  }
-  if (last == nullptr) return nullptr;
-  list = last->next;
-  last->next = nullptr;
-  return first;
-}
-
 // Set once this thread's cache is destroyed (trivial, so it outlives it):
 // blocks freed later, by destructors running at thread or process exit, go
 // straight to the shared lists.
 thread_local bool cacheGone = false;
 
-void* allocateShared(std::size_t c);
-void releaseShared(std::size_t c, FreeBlock* block);
-
 struct ThreadCache {
-  FreeBlock* free[kClasses] = {};
-  std::size_t count[kClasses] = {};
+  Chain free[kClasses];
 
   ~ThreadCache() {
     cacheGone = true;
     Shared& pool = shared();
     std::lock_guard<std::mutex> lock(pool.mutex);
     for (std::size_t c = 0; c < kClasses; ++c) {
-      while (free[c] != nullptr) {
-        FreeBlock* block = free[c];
-        free[c] = block->next;
-        block->next = pool.free[c];
-        pool.free[c] = block;
-      }
+      if (free[c].count > 0) pool.chains[c].push_back(free[c]);
+      free[c] = Chain();
     }
   }
 
+  // Takes a chain from the shared lists, or carves a new slab.
   void refill(std::size_t c) {
     Shared& pool = shared();
     std::lock_guard<std::mutex> lock(pool.mutex);
-    std::size_t taken = 0;
-    free[c] = takeBatch(pool.free[c], kBatch, taken);
-    count[c] = taken;
-    if (taken > 0) return;
+    if (!pool.chains[c].empty()) {
+      free[c] = pool.chains[c].back();
+      pool.chains[c].pop_back();
+      return;
+    }
     const std::size_t size = (c + 1) * kGranule;
     char* slab = static_cast<char*>(::operator new(kSlabBytes));
     pool.slabs.push_back(slab);
     const std::size_t blocks = kSlabBytes / size;
-    for (std::size_t i = blocks; i > 0; --i) {  // first block of the slab first
+    Chain chain;
+    for (std::size_t i = blocks; i > 0; --i) {  // the slab's first block first
       FreeBlock* block = reinterpret_cast<FreeBlock*>(slab + (i - 1) * size);
-      block->next = free[c];
-      free[c] = block;
+      block->next = chain.head;
+      chain.head = block;
     }
-    count[c] = blocks;
+    chain.count = blocks;
+    free[c] = chain;
   }
 
+  // Hands this thread's whole chain to the shared lists.
   void spill(std::size_t c) {
-    std::size_t taken = 0;
-    FreeBlock* batch = takeBatch(free[c], kLocalLimit / 2, taken);
-    count[c] -= taken;
-    FreeBlock* last = batch;
-    while (last->next != nullptr) last = last->next;
     Shared& pool = shared();
     std::lock_guard<std::mutex> lock(pool.mutex);
-    last->next = pool.free[c];
-    pool.free[c] = batch;
+    pool.chains[c].push_back(free[c]);
+    free[c] = Chain();
   }
 };
 
@@ -135,19 +120,22 @@ void* allocateShared(std::size_t c) {
   {
     Shared& pool = shared();
     std::lock_guard<std::mutex> lock(pool.mutex);
-    if (FreeBlock* block = pool.free[c]) {
-      pool.free[c] = block->next;
+    if (!pool.chains[c].empty()) {
+      Chain& chain = pool.chains[c].back();
+      FreeBlock* block = chain.head;
+      chain.head = block->next;
+      if (--chain.count == 0) pool.chains[c].pop_back();
       return block;
     }
   }
-  return ::operator new((c + 1) * kGranule);  // never released to the heap
+  return ::operator new((c + 1) * kGranule);  // joins the pool when freed
 }
 
 void releaseShared(std::size_t c, FreeBlock* block) {
   Shared& pool = shared();
   std::lock_guard<std::mutex> lock(pool.mutex);
-  block->next = pool.free[c];
-  pool.free[c] = block;
+  block->next = nullptr;
+  pool.chains[c].push_back(Chain{block, 1});
 }
 
 }  // namespace
@@ -156,10 +144,13 @@ void* allocate(std::size_t size) {
   if (size == 0 || size > kClasses * kGranule) return ::operator new(size);
   const std::size_t c = (size - 1) / kGranule;
   if (cacheGone) return allocateShared(c);
-  if (cache.free[c] == nullptr) cache.refill(c);
-  FreeBlock* block = cache.free[c];
-  cache.free[c] = block->next;
-  --cache.count[c];
+  Chain& chain = cache.free[c];
+  if (chain.count == 0) cache.refill(c);
+  FreeBlock* block = chain.head;
+  chain.head = block->next;
+  --chain.count;
+  // The next block of this size is likely cold: start loading it now.
+  __builtin_prefetch(chain.head, 1);
   return block;
 }
 
@@ -175,9 +166,10 @@ void release(void* block, std::size_t size) noexcept {
     releaseShared(c, freed);
     return;
   }
-  freed->next = cache.free[c];
-  cache.free[c] = freed;
-  if (++cache.count[c] > kLocalLimit) cache.spill(c);
+  Chain& chain = cache.free[c];
+  freed->next = chain.head;
+  chain.head = freed;
+  if (++chain.count >= kLocalLimit) cache.spill(c);
 }
 
 #endif

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "Base/BaseTypes/Handle.h"
+#include "Base/XML/CollectParser.h"
 #include "Base/XML/XMLEscape.h"
 
 namespace {
@@ -197,6 +199,18 @@ TEST(XMLParser, NestingIsLimitedWithoutExhaustingTheStack) {
   std::string deep;
   for (int i = 0; i < 200000; ++i) deep += "<d>";
   EXPECT_EQ(thrownBy(deep), kBadFormed);
+}
+
+TEST(CollectParser, TreeLivesAsLongAsTheLastHandle) {
+  tvan::Handle<CollectParser> first(new CollectParser(new XMLParser));
+  ASSERT_TRUE(first->getParser()->parseString("<r><a/></r>"));
+  XMLNode* root = first->getParser()->getRoot();
+  tvan::Handle<CollectParser> second(first);
+  EXPECT_EQ(first->referenceCount(), 2);
+  first = nullptr;
+  EXPECT_EQ(second->getParser()->getRoot(), root);
+  EXPECT_EQ(second->referenceCount(), 1);
+  second = nullptr;  // deletes parser and tree (a leak would fail the sanitized run)
 }
 
 TEST(XMLEscape, EscapingLeavesReferencesAlone) {
