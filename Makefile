@@ -38,8 +38,10 @@ test: deps
 	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
 	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# Every benchmark, or one: `make bench BENCH=xml` (mutex, xml, log).
+BENCH ?= *
 bench: build
-	@for b in $(BUILD_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
+	@for b in $(BUILD_DIR)/bench/$(BENCH)_bench; do echo "== $$b"; $$b; done
 
 # Coverage-guided fuzzing of the XML reader (clang's libFuzzer); new inputs go
 # to $(FUZZ_BUILD_DIR)/corpus, the committed seeds stay in fuzz/corpus.
