@@ -143,40 +143,33 @@ void LogConfigurationInternal::getData(std::string& logFile, long& levelMask, lo
   memoryProfile = memoryProfile_;
 }
 
-std::string LogConfigurationInternal::getLogFile() {
+template <typename T>
+T LogConfigurationInternal::locked(const T& member) {
   FunctionMutex guard(&updateMutex_);
-  return logFile_;
+  return member;
 }
 
-long LogConfigurationInternal::getDebugMask() {
+template <typename T>
+void LogConfigurationInternal::setStored(const char* element, const std::string& text, T& member,
+                                         const T& value) {
+  checkAlive(__LINE__);
   FunctionMutex guard(&updateMutex_);
-  return levelMask_;
+  if (setElement(element, text)) member = value;
 }
 
-long LogConfigurationInternal::getLocationMask() {
-  FunctionMutex guard(&updateMutex_);
-  return locationMask_;
-}
+std::string LogConfigurationInternal::getLogFile() { return locked(logFile_); }
 
-bool LogConfigurationInternal::getFlushAlways() {
-  FunctionMutex guard(&updateMutex_);
-  return flushAlways_;
-}
+long LogConfigurationInternal::getDebugMask() { return locked(levelMask_); }
 
-int LogConfigurationInternal::getUpdateTime() {
-  FunctionMutex guard(&updateMutex_);
-  return updateTime_;
-}
+long LogConfigurationInternal::getLocationMask() { return locked(locationMask_); }
 
-int LogConfigurationInternal::getMaxSize() {
-  FunctionMutex guard(&updateMutex_);
-  return maxSize_;
-}
+bool LogConfigurationInternal::getFlushAlways() { return locked(flushAlways_); }
 
-bool LogConfigurationInternal::getMemoryProfile() {
-  FunctionMutex guard(&updateMutex_);
-  return memoryProfile_;
-}
+int LogConfigurationInternal::getUpdateTime() { return locked(updateTime_); }
+
+int LogConfigurationInternal::getMaxSize() { return locked(maxSize_); }
+
+bool LogConfigurationInternal::getMemoryProfile() { return locked(memoryProfile_); }
 
 bool LogConfigurationInternal::setElement(const char* element, const std::string& text) {
   XmlDOM& doc = *document_;
@@ -195,34 +188,24 @@ bool LogConfigurationInternal::setElement(const char* element, const std::string
 }
 
 void LogConfigurationInternal::setLogFileName(const char* logFile) {
-  checkAlive(__LINE__);
-  FunctionMutex guard(&updateMutex_);
   const std::string text = logFile != nullptr ? logFile : "";
-  if (setElement("LogFile", text)) logFile_ = text;
+  setStored("LogFile", text, logFile_, text);
 }
 
 void LogConfigurationInternal::setDebugMask(long levelMask) {
-  checkAlive(__LINE__);
-  FunctionMutex guard(&updateMutex_);
-  if (setElement("LevelMask", formatMask(levelMask))) levelMask_ = levelMask;
+  setStored("LevelMask", formatMask(levelMask), levelMask_, levelMask);
 }
 
 void LogConfigurationInternal::setLocationMask(long locationMask) {
-  checkAlive(__LINE__);
-  FunctionMutex guard(&updateMutex_);
-  if (setElement("LocationMask", formatMask(locationMask))) locationMask_ = locationMask;
+  setStored("LocationMask", formatMask(locationMask), locationMask_, locationMask);
 }
 
 void LogConfigurationInternal::setUpdateTime(int updateTime) {
-  checkAlive(__LINE__);
-  FunctionMutex guard(&updateMutex_);
-  if (setElement("UpdateTime", formatStr("%d", updateTime))) updateTime_ = updateTime;
+  setStored("UpdateTime", formatStr("%d", updateTime), updateTime_, updateTime);
 }
 
 void LogConfigurationInternal::setMaxSize(int maxSize) {
-  checkAlive(__LINE__);
-  FunctionMutex guard(&updateMutex_);
-  if (setElement("MaximumSize", formatStr("%d", maxSize))) maxSize_ = maxSize;
+  setStored("MaximumSize", formatStr("%d", maxSize), maxSize_, maxSize);
 }
 
 void LogConfigurationInternal::updateConfiguration(const char* logFile, long levelMask,

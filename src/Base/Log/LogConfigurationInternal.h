@@ -72,6 +72,13 @@ class LogConfigurationInternal : public CachableConfig {
   // Sets the text of Log/<element>, creating it below an existing `Log`;
   // false when there is no `Log` element (nothing changed).
   bool setElement(const char* element, const std::string& text);
+  // A copy of `member`, taken under the update mutex.
+  template <typename T>
+  T locked(const T& member);
+  // Under the update mutex: setElement(element, text) and, when it
+  // succeeded, `member` = `value`.
+  template <typename T>
+  void setStored(const char* element, const std::string& text, T& member, const T& value);
 
   // State below is protected by updateMutex_.
   bool ownsDocument_;

@@ -93,13 +93,8 @@ bool GeneralConfiguration::getServiceOptions(const std::string& serviceName, boo
                                              int& singleton, bool& persistent, bool& exe,
                                              PriorityEnum& priority, std::string& value,
                                              bool& remote) {
-  enabled = false;
-  singleton = 999999;
-  persistent = false;
-  exe = false;
-  priority = kPriorityLow;
-  value.clear();
-  remote = false;
+  GeneralConfigurationInternal::clearServiceOptions(enabled, singleton, persistent, exe, priority,
+                                                    value, remote);
   GeneralConfigurationInternal* internal = tryShared();
   return internal != nullptr && internal->getServiceOptions(serviceName, enabled, singleton,
                                                             persistent, exe, priority, value,

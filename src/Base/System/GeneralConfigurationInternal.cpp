@@ -155,6 +155,17 @@ int GeneralConfigurationInternal::readInt(const char* path, int fallback) {
   return std::atoi(text.c_str());
 }
 
+void GeneralConfigurationInternal::writeRootElement(const char* element, const std::string& text) {
+  int count = 0;
+  document_->findNodes(element, count, true);
+  if (count > 0) {
+    document_->setNodeValue(text.c_str(), 0);
+    return;
+  }
+  document_->resetActiveToRoot();
+  document_->createNode(element, text.c_str(), false, -1);
+}
+
 void GeneralConfigurationInternal::writeElement(const char* element, const std::string& text) {
   int count = 0;
   document_->resetActiveToRoot();
@@ -180,20 +191,49 @@ int GeneralConfigurationInternal::readIntWritingDefault(const char* element, int
   return fallback;
 }
 
-// Each operation below catches its own failures ("System exception") and
-// answers with its default; the lock is released by the scope guard.
-#define TVAN_GC_CATCH(function, fallback)                                  \
-  catch (...) {                                                           \
-    logMessage(kError, function, __LINE__, "System exception");           \
-    return fallback;                                                      \
+// Each operation catches its own failures ("System exception") and answers
+// with its default; the lock is released by the scope guard before that.
+template <typename Result, typename Body>
+Result GeneralConfigurationInternal::operation(const char* function, Result fallback, Body body) {
+  checkAlive(__LINE__);
+  try {
+    Operation op(updateMutex_, log_, document_, function);
+    return body();
+  } catch (...) {
+    logMessage(kError, function, __LINE__, "System exception");
+    return fallback;
   }
+}
+
+template <typename Body>
+void GeneralConfigurationInternal::operation(const char* function, Body body) {
+  operation(function, 0, [&body] {
+    body();
+    return 0;
+  });
+}
+
+void GeneralConfigurationInternal::clearServiceOptions(bool& enabled, int& singleton,
+                                                       bool& persistent, bool& exe,
+                                                       PriorityEnum& priority, std::string& value,
+                                                       bool& remote) {
+  enabled = false;
+  singleton = 999999;
+  persistent = false;
+  exe = false;
+  priority = kPriorityLow;
+  value.clear();
+  remote = false;
+}
 
 int GeneralConfigurationInternal::getServicesTimeout(const std::string& serviceName) {
   static const char* const kFunction = "GeneralConfigurationInternal::getServicesTimeout()";
-  checkAlive(__LINE__);
-  if (serviceName.empty()) return -1;
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  if (serviceName.empty()) {
+    // Answered without taking the lock or tracing.
+    checkAlive(__LINE__);
+    return -1;
+  }
+  return operation(kFunction, -1, [&] {
     logMessage(kDebug3, kFunction, __LINE__, "Search for services Timeout");
     int count = 0;
     document_->findNodes(("//KEFPrefs/SupportedServices/" + serviceName).c_str(), count, true);
@@ -206,15 +246,12 @@ int GeneralConfigurationInternal::getServicesTimeout(const std::string& serviceN
     logMessage(kDebug3, kFunction, __LINE__, "%s Timeout set to %s", serviceName.c_str(),
                text.c_str());
     return std::atoi(text.c_str());
-  }
-  TVAN_GC_CATCH(kFunction, -1)
+  });
 }
 
 bool GeneralConfigurationInternal::getStatisticsFile(std::string& path) {
   static const char* const kFunction = "GeneralConfigurationInternal::getStatisticsFile()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation(kFunction, false, [&] {
     logMessage(kDebug4, kFunction, __LINE__, "Search for Statistics Filename");
     std::string text;
     if (!readText("//KEFPrefs/StatFile", text)) {
@@ -224,8 +261,7 @@ bool GeneralConfigurationInternal::getStatisticsFile(std::string& path) {
     path = text;
     logMessage(kDebug3, kFunction, __LINE__, "StatFile save at %s", path.c_str());
     return true;
-  }
-  TVAN_GC_CATCH(kFunction, false)
+  });
 }
 
 bool GeneralConfigurationInternal::getServiceOptions(const std::string& serviceName,
@@ -234,16 +270,8 @@ bool GeneralConfigurationInternal::getServiceOptions(const std::string& serviceN
                                                      PriorityEnum& priority, std::string& value,
                                                      bool& remote) {
   static const char* const kFunction = "GeneralConfigurationInternal::getServiceOptions()";
-  checkAlive(__LINE__);
-  enabled = false;
-  singleton = 999999;
-  persistent = false;
-  exe = false;
-  priority = kPriorityLow;
-  value.clear();
-  remote = false;
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  clearServiceOptions(enabled, singleton, persistent, exe, priority, value, remote);
+  return operation(kFunction, false, [&] {
     logMessage(kDebug3, kFunction, __LINE__, "Search for Service");
     const char* const name = serviceName.c_str();
     int count = 0;
@@ -293,94 +321,52 @@ bool GeneralConfigurationInternal::getServiceOptions(const std::string& serviceN
     }
     document_->getNodeValue(value, 0);
     return true;
-  }
-  TVAN_GC_CATCH(kFunction, false)
+  });
 }
 
 bool GeneralConfigurationInternal::test() {
-  static const char* const kFunction = "GeneralConfigurationInternal::test()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::test()", false, [&] {
     int count = 0;
     document_->findNodes("Test", count, false);
     return count > 0;
-  }
-  TVAN_GC_CATCH(kFunction, false)
+  });
 }
 
 int GeneralConfigurationInternal::getKEFNumber() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getKEFNumber()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getKEFNumber()", 0, [&] {
     return readInt("KEFNumber", 0);
-  }
-  TVAN_GC_CATCH(kFunction, 0)
+  });
 }
 
 void GeneralConfigurationInternal::setKEFNumber(int number) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setKEFNumber()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
-    int count = 0;
-    document_->findNodes("KEFNumber", count, true);
-    const std::string text = formatStr("%d", number);
-    if (count > 0) {
-      document_->setNodeValue(text.c_str(), 0);
-    } else {
-      document_->resetActiveToRoot();
-      document_->createNode("KEFNumber", text.c_str(), false, -1);
-    }
-  }
-  TVAN_GC_CATCH(kFunction, )
+  operation("GeneralConfigurationInternal::setKEFNumber()", [&] {
+    writeRootElement("KEFNumber", formatStr("%d", number));
+  });
 }
 
 void GeneralConfigurationInternal::setStatisticsFile(const std::string& path) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setStatisticsFile()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation("GeneralConfigurationInternal::setStatisticsFile()", [&] {
     writeElement("StatFile", path);
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 std::string GeneralConfigurationInternal::getVersion() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getVersion()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation<std::string>("GeneralConfigurationInternal::getVersion()", "4.0", [&] {
     std::string text;
     if (!readText("Version", text)) text = "4.0";
     return text;
-  }
-  TVAN_GC_CATCH(kFunction, "4.0")
+  });
 }
 
 void GeneralConfigurationInternal::setVersion(const std::string& version) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setVersion()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
-    int count = 0;
-    document_->findNodes("Version", count, true);
-    if (count > 0) {
-      document_->setNodeValue(version.c_str(), 0);
-    } else {
-      document_->resetActiveToRoot();
-      document_->createNode("Version", version.c_str(), false, -1);
-    }
-  }
-  TVAN_GC_CATCH(kFunction, )
+  operation("GeneralConfigurationInternal::setVersion()", [&] {
+    writeRootElement("Version", version);
+  });
 }
 
 void GeneralConfigurationInternal::merge(const char* fileName) {
   static const char* const kFunction = "GeneralConfigurationInternal::merge()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation(kFunction, [&] {
     XmlDOM other(fileName, true);
     int count = 0;
     other.findNodes("KEFPrefs/SupportedServices/*", count, false);
@@ -409,26 +395,18 @@ void GeneralConfigurationInternal::merge(const char* fileName) {
     }
     document_->saveToFile(nullptr);
     logMessage(kDebug2, kFunction, __LINE__, "Merged %s", fileName != nullptr ? fileName : "");
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 void GeneralConfigurationInternal::save() {
-  static const char* const kFunction = "GeneralConfigurationInternal::save()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation("GeneralConfigurationInternal::save()", [&] {
     document_->saveToFile(nullptr);
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 bool GeneralConfigurationInternal::getSupportedServices(std::vector<std::string>& names) {
-  static const char* const kFunction = "GeneralConfigurationInternal::getSupportedServices()";
-  checkAlive(__LINE__);
   names.clear();
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getSupportedServices()", false, [&] {
     int count = 0;
     document_->findNodes("KEFPrefs/SupportedServices/*", count, false);
     for (int i = 0; i < count; ++i) {
@@ -436,15 +414,11 @@ bool GeneralConfigurationInternal::getSupportedServices(std::vector<std::string>
       names.push_back(document_->getActiveNodeName());
     }
     return !names.empty();
-  }
-  TVAN_GC_CATCH(kFunction, false)
+  });
 }
 
 void GeneralConfigurationInternal::setSupportedServices(const std::vector<std::string>& names) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setSupportedServices()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation("GeneralConfigurationInternal::setSupportedServices()", [&] {
     std::vector<std::string> present;
     getSupportedServices(present);
     for (const std::string& name : present) {
@@ -471,16 +445,12 @@ void GeneralConfigurationInternal::setSupportedServices(const std::vector<std::s
       document_->createNode(name.c_str(), "", true, -1);
       document_->setAttribute("ENABLED", "1");
     }
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 bool GeneralConfigurationInternal::getStartupServices(std::vector<std::string>& names) {
-  static const char* const kFunction = "GeneralConfigurationInternal::getStartupServices()";
-  checkAlive(__LINE__);
   names.clear();
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getStartupServices()", false, [&] {
     int count = 0;
     document_->findNodes("KEFPrefs/StartupServices/Service/ServiceName", count, false);
     for (int i = 0; i < count; ++i) {
@@ -489,15 +459,11 @@ bool GeneralConfigurationInternal::getStartupServices(std::vector<std::string>& 
       names.push_back(name);
     }
     return !names.empty();
-  }
-  TVAN_GC_CATCH(kFunction, false)
+  });
 }
 
 void GeneralConfigurationInternal::setStartupServices(const std::vector<std::string>& names) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setStartupServices()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation("GeneralConfigurationInternal::setStartupServices()", [&] {
     int count = 0;
     document_->findNodes("KEFPrefs/StartupServices/Service", count, false);
     if (count > 0) document_->removeNode(-1);
@@ -512,87 +478,56 @@ void GeneralConfigurationInternal::setStartupServices(const std::vector<std::str
       document_->createNode("Service", "", true, -1);
       document_->createNode("ServiceName", name.c_str(), false, -1);
     }
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 int GeneralConfigurationInternal::getRetryCount() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getRetryCount()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getRetryCount()", 5, [&] {
     return readInt("KEFPrefs/RetryCount", 5);
-  }
-  TVAN_GC_CATCH(kFunction, 5)
+  });
 }
 
 void GeneralConfigurationInternal::setRetryCount(int count) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setRetryCount()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation("GeneralConfigurationInternal::setRetryCount()", [&] {
     writeElement("RetryCount", formatStr("%d", count));
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 int GeneralConfigurationInternal::getRetryTimeout() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getRetryTimeout()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getRetryTimeout()", 5, [&] {
     return readInt("KEFPrefs/RetryTimeout", 5);
-  }
-  TVAN_GC_CATCH(kFunction, 5)
+  });
 }
 
 void GeneralConfigurationInternal::setRetryTimeout(int seconds) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setRetryTimeout()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation("GeneralConfigurationInternal::setRetryTimeout()", [&] {
     writeElement("RetryTimeout", formatStr("%d", seconds));
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 int GeneralConfigurationInternal::getCompleteTimeout() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getCompleteTimeout()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getCompleteTimeout()", 30, [&] {
     return readInt("KEFPrefs/CompleteTimeout", 30);
-  }
-  TVAN_GC_CATCH(kFunction, 30)
+  });
 }
 
 void GeneralConfigurationInternal::setCompleteTimeout(int seconds) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setCompleteTimeout()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation("GeneralConfigurationInternal::setCompleteTimeout()", [&] {
     writeElement("CompleteTimeout", formatStr("%d", seconds));
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 std::string GeneralConfigurationInternal::getServiceExeName() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getServiceExeName()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation<std::string>("GeneralConfigurationInternal::getServiceExeName()", std::string(), [&] {
     std::string text;
     readText("KEFPrefs/ExeName", text);
     return text;
-  }
-  TVAN_GC_CATCH(kFunction, std::string())
+  });
 }
 
 bool GeneralConfigurationInternal::getKEFRootDir(std::string& dir) {
   static const char* const kFunction = "GeneralConfigurationInternal::getKEFRootDir()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation(kFunction, false, [&] {
     VString value;
     if (!Registry::read(value, VString("KEFRootDir"), VString(""), kKEFKey)) {
       logMessage(kWarning, kFunction, __LINE__, "Unable to get temprorary directory from registry");
@@ -600,58 +535,37 @@ bool GeneralConfigurationInternal::getKEFRootDir(std::string& dir) {
     }
     dir = value.narrow();
     return true;
-  }
-  TVAN_GC_CATCH(kFunction, false)
+  });
 }
 
 int GeneralConfigurationInternal::getMaxActiveServices() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getMaxActiveServices()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getMaxActiveServices()", 10, [&] {
     return readInt("KEFPrefs/MaxActive", 10);
-  }
-  TVAN_GC_CATCH(kFunction, 10)
+  });
 }
 
 void GeneralConfigurationInternal::setMaxActiveServices(int count) {
-  static const char* const kFunction = "GeneralConfigurationInternal::setMaxActiveServices()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  operation("GeneralConfigurationInternal::setMaxActiveServices()", [&] {
     writeElement("MaxActive", formatStr("%d", count));
-  }
-  TVAN_GC_CATCH(kFunction, )
+  });
 }
 
 int GeneralConfigurationInternal::getMaxExeRuns() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getMaxExeRuns()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getMaxExeRuns()", 1, [&] {
     return readIntWritingDefault("MaxExeRuns", 1);
-  }
-  TVAN_GC_CATCH(kFunction, 1)
+  });
 }
 
 int GeneralConfigurationInternal::getMinAvailableExes() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getMinAvailableExes()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getMinAvailableExes()", 5, [&] {
     return readIntWritingDefault("MinAvailExes", 5);
-  }
-  TVAN_GC_CATCH(kFunction, 5)
+  });
 }
 
 int GeneralConfigurationInternal::getMaxBlockTime() {
-  static const char* const kFunction = "GeneralConfigurationInternal::getMaxBlockTime()";
-  checkAlive(__LINE__);
-  try {
-    Operation op(updateMutex_, log_, document_, kFunction);
+  return operation("GeneralConfigurationInternal::getMaxBlockTime()", 15, [&] {
     return readIntWritingDefault("MaxBlockTime", 15);
-  }
-  TVAN_GC_CATCH(kFunction, 15)
+  });
 }
 
 }  // namespace tvan

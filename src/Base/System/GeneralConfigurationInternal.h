@@ -67,11 +67,27 @@ class GeneralConfigurationInternal : public CachableConfig {
   // The framework configuration file name.
   static void getDefaultConfigName(std::string& name);
 
+  // The answer of getServiceOptions for a service that is not configured.
+  static void clearServiceOptions(bool& enabled, int& singleton, bool& persistent, bool& exe,
+                                  PriorityEnum& priority, std::string& value, bool& remote);
+
  private:
+  // Runs `body` as one operation: reports use of a destroyed object, holds
+  // the update mutex, traces "Enter"/"Exit" and starts at the root element.
+  // When `body` throws, logs "System exception" and answers `fallback`.
+  template <typename Result, typename Body>
+  Result operation(const char* function, Result fallback, Body body);
+  // The same for an operation without an answer.
+  template <typename Body>
+  void operation(const char* function, Body body);
+
   // Text of the first match of `path` from the root; false when none.
   bool readText(const char* path, std::string& text);
   // Decimal value of the first match of `path`, or `fallback`.
   int readInt(const char* path, int fallback);
+  // Sets the text of the first match of `element` from the active node (the
+  // root in an operation), creating it below the root when there is none.
+  void writeRootElement(const char* element, const std::string& text);
   // Sets the text of KEFPrefs/<element>, creating the element when missing.
   void writeElement(const char* element, const std::string& text);
   // readInt, writing `fallback` into the file when the element is missing.

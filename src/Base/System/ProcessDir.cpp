@@ -50,71 +50,66 @@ VString childOf(const VString& dir, const std::string& name) {
   const bool root = !text.empty() && text.back() == u'/';
   return dir + VString(root ? "" : "/") + VString(name);
 }
-}  // namespace
 
-bool ProcessDir::getDirTree(std::vector<VString>& dirs, const VString& dir, bool recursive) {
-  const VString base = prepare(dir);
-  ReadDir reader(log_);
+// Reads the directory `base`, calling visit(name, isDirectory) for each
+// entry except the directories `ignored` names (those are reported). True
+// when the listing ran to its end and every visit answered true (a visit
+// answers false when its subdirectory listing was incomplete).
+template <typename Ignored, typename Visit>
+bool listDirectory(Log* log, const VString& base, Ignored ignored, Visit visit) {
+  ReadDir reader(log);
   bool more = reader.readFirst(base);
   int error = more ? 0 : errno;
   bool complete = true;
   while (more) {
-    if (reader.isDirectory()) {
-      const VString name(reader.getName());
-      if (isIgnored(name)) {
-        reportDirectoryEvent(log_, kLevelDebug3, "Ignoring entry %s", reader.getName().c_str());
-      } else {
-        VString child = childOf(base, reader.getName());
-        dirs.push_back(child);
-        if (recursive && !getDirTree(dirs, child, true)) complete = false;
-      }
+    const bool directory = reader.isDirectory();
+    if (directory && ignored(VString(reader.getName()))) {
+      reportDirectoryEvent(log, kLevelDebug3, "Ignoring entry %s", reader.getName().c_str());
+    } else if (!visit(reader.getName(), directory)) {
+      complete = false;
     }
     more = reader.readNext();
     error = more ? 0 : errno;
   }
   if (error != 0) {
-    reportDirectoryEvent(log_, kLevelError, "Unable to process directory %s: %d",
+    reportDirectoryEvent(log, kLevelError, "Unable to process directory %s: %d",
                          printable(base).c_str(), error);
     return false;
   }
   return complete;
+}
+}  // namespace
+
+bool ProcessDir::getDirTree(std::vector<VString>& dirs, const VString& dir, bool recursive) {
+  const VString base = prepare(dir);
+  const auto ignored = [this](const VString& name) { return isIgnored(name); };
+  return listDirectory(log_, base, ignored, [&](const std::string& name, bool directory) {
+    if (!directory) return true;
+    VString child = childOf(base, name);
+    dirs.push_back(child);
+    return !recursive || getDirTree(dirs, child, true);
+  });
 }
 
 bool ProcessDir::getList(std::vector<VString>& files, const VString& dir, bool recursive,
                          bool* inUse) {
   if (inUse != nullptr) *inUse = false;
   const VString base = prepare(dir);
-  ReadDir reader(log_);
-  bool more = reader.readFirst(base);
-  int error = more ? 0 : errno;
-  bool complete = true;
-  while (more) {
-    const VString name(reader.getName());
-    if (reader.isDirectory()) {
-      if (isIgnored(name)) {
-        reportDirectoryEvent(log_, kLevelDebug3, "Ignoring entry %s", reader.getName().c_str());
-      } else if (recursive) {
-        bool childInUse = false;
-        if (!getList(files, childOf(base, reader.getName()), true,
-                     inUse != nullptr ? &childInUse : nullptr)) {
-          complete = false;
-        }
-        if (inUse != nullptr && childInUse) *inUse = true;
-      }
-    } else {
-      VString file = childOf(base, reader.getName());
-      if (inUse != nullptr && !FileUtil(file).isFileAvailable()) *inUse = true;
-      files.push_back(file);
+  const auto ignored = [this](const VString& name) { return isIgnored(name); };
+  return listDirectory(log_, base, ignored, [&](const std::string& name, bool directory) {
+    if (directory) {
+      if (!recursive) return true;
+      bool childInUse = false;
+      const bool complete = getList(files, childOf(base, name), true,
+                                    inUse != nullptr ? &childInUse : nullptr);
+      if (inUse != nullptr && childInUse) *inUse = true;
+      return complete;
     }
-    more = reader.readNext();
-    error = more ? 0 : errno;
-  }
-  if (error != 0) {
-    reportDirectoryEvent(log_, kLevelError, "Unable to process directory %s: %d",
-                         printable(base).c_str(), error);
-    return false;
-  }
-  return complete;
+    VString file = childOf(base, name);
+    if (inUse != nullptr && !FileUtil(file).isFileAvailable()) *inUse = true;
+    files.push_back(file);
+    return true;
+  });
 }
 
 }  // namespace tvan

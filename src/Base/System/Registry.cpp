@@ -75,6 +75,23 @@ ValuePath parseKey(const VString& name, const VString& subKey, RootType root) {
   throw Error(__FILE__, __LINE__, message.c_str());
 }
 
+// Whether `step` succeeded; a store failure (Error) counts as not.
+template <typename Step>
+bool succeeded(Step step) {
+  try {
+    return step();
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+// Throws the open/create error unless the path is valid and `step` (opening
+// or creating its key) succeeds.
+template <typename Step>
+void requireKey(const ValuePath& path, Step step) {
+  if (!path.valid || !succeeded(step)) throwOpenError(path);
+}
+
 // Parses a DWORD text: hexadecimal, with or without "0x", surrounded by
 // optional white space. Refuses anything else, including numbers that do not
 // fit 32 bits and trailing characters.
@@ -181,13 +198,7 @@ void Registry::write(const VString& value, const VString& name, const VString& s
                      DataType type, RootType root) {
   const ValuePath path = parseKey(name, subKey, root);
   RegistryStore store;
-  bool exists = false;
-  try {
-    exists = path.valid && store.keyExists(path.key);
-  } catch (const Error&) {
-    exists = false;
-  }
-  if (!exists) throwOpenError(path);
+  requireKey(path, [&] { return store.keyExists(path.key); });
 
   RegistryStore::Value stored;
   if (type == kDWord) {
@@ -214,33 +225,17 @@ void Registry::write(const VString& value, const VString& name, const VString& s
 void Registry::create(const VString& value, const VString& name, const VString& subKey,
                       DataType type, RootType root) {
   const ValuePath path = parseKey(name, subKey, root);
-  bool created = false;
-  try {
-    created = path.valid && RegistryStore().createKey(path.key);
-  } catch (const Error&) {
-    created = false;
-  }
-  if (!created) throwOpenError(path);
+  requireKey(path, [&] { return RegistryStore().createKey(path.key); });
   write(value, name, subKey, type, root);
 }
 
 void Registry::remove(const VString& name, const VString& subKey, RootType root) {
   const ValuePath path = parseKey(name, subKey, root);
   RegistryStore store;
-  bool exists = false;
-  try {
-    exists = path.valid && store.keyExists(path.key);
-  } catch (const Error&) {
-    exists = false;
+  requireKey(path, [&] { return store.keyExists(path.key); });
+  if (!succeeded([&] { return store.removeValue(path.key, path.name); })) {
+    throw Error(__FILE__, __LINE__, "Registry: Could not remove key.");
   }
-  if (!exists) throwOpenError(path);
-  bool removed = false;
-  try {
-    removed = store.removeValue(path.key, path.name);
-  } catch (const Error&) {
-    removed = false;
-  }
-  if (!removed) throw Error(__FILE__, __LINE__, "Registry: Could not remove key.");
 }
 
 }  // namespace tvan

@@ -7,12 +7,11 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "Base/Log/LogConfigurationInternal.h"
+#include "ConfigTestUtil.h"
 
 namespace {
 
@@ -39,23 +38,10 @@ class ScratchEnvironment : public testing::Environment {
 
 testing::Environment* const scratch = testing::AddGlobalTestEnvironment(new ScratchEnvironment);
 
-// A new file name per call: the cache keeps every file for the process.
-std::string freshName(const std::string& tag) {
-  static int counter = 0;
-  return scratchDir + "/" + tag + std::to_string(++counter) + ".xml";
-}
-
-void writeFile(const std::string& name, const std::string& text) {
-  std::ofstream out(name, std::ios::trunc);
-  out << text;
-}
-
-std::string readFile(const std::string& name) {
-  std::ifstream in(name);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+// Scratch files go to scratchDir, the configuration directory.
+using configtest::freshConfigName;
+using configtest::readFile;
+using configtest::writeFile;
 
 std::string config(const std::string& logBody) {
   return "<KEFPrefs><Log>" + logBody + "</Log></KEFPrefs>";
@@ -90,7 +76,7 @@ void touch(const std::string& name, long nanos) {
 }  // namespace
 
 TEST(LogConfiguration, ReadsEverySettingAndDefaultsForMissingOnes) {
-  const std::string full = freshName("full");
+  const std::string full = freshConfigName("full");
   writeFile(full, config("<LogFile>/tmp/x.log</LogFile><LevelMask>0xff</LevelMask>"
                          "<LocationMask>9</LocationMask><MaximumSize>7</MaximumSize>"
                          "<FlushAlways>yes</FlushAlways><UpdateTime>3</UpdateTime>"
@@ -111,7 +97,7 @@ TEST(LogConfiguration, ReadsEverySettingAndDefaultsForMissingOnes) {
   EXPECT_TRUE(handle.getFlushAlways());
   EXPECT_EQ(handle.getUpdateTime(), 3);
 
-  const std::string empty = freshName("empty");
+  const std::string empty = freshConfigName("empty");
   writeFile(empty, config(""));
   tvan::LogConfiguration defaults(empty.c_str());
   v = read(defaults);
@@ -130,7 +116,7 @@ TEST(LogConfiguration, MasksAreHexadecimalAndFlagsNeedExactYes) {
     long expected;
   } masks[] = {{"0x12", 0x12}, {"12", 0x12}, {"255", 0x255}, {"0X1f", 0x1f}, {"ffffffff", -1}};
   for (const Case& c : masks) {
-    const std::string name = freshName("mask");
+    const std::string name = freshConfigName("mask");
     writeFile(name, config(std::string("<LevelMask>") + c.mask + "</LevelMask><LocationMask>" +
                            c.mask + "</LocationMask>"));
     tvan::LogConfiguration handle(name.c_str());
@@ -138,7 +124,7 @@ TEST(LogConfiguration, MasksAreHexadecimalAndFlagsNeedExactYes) {
     EXPECT_EQ(handle.getLocationMask(), c.expected) << c.mask;
   }
   for (const char* text : {"Yes", "YES", "1", "true", "y", ""}) {
-    const std::string name = freshName("flag");
+    const std::string name = freshConfigName("flag");
     writeFile(name, config(std::string("<FlushAlways>") + text + "</FlushAlways><MemoryProfile>" +
                            text + "</MemoryProfile>"));
     tvan::LogConfiguration handle(name.c_str());
@@ -149,7 +135,7 @@ TEST(LogConfiguration, MasksAreHexadecimalAndFlagsNeedExactYes) {
 }
 
 TEST(LogConfiguration, MissingLogFileElementDoesNotHideTheOthers) {
-  const std::string name = freshName("nofile");
+  const std::string name = freshConfigName("nofile");
   writeFile(name, config("<LevelMask>0x10</LevelMask><MaximumSize>2</MaximumSize>"));
   tvan::LogConfiguration handle(name.c_str());
   EXPECT_STREQ(handle.getLogFile(), "");
@@ -158,7 +144,7 @@ TEST(LogConfiguration, MissingLogFileElementDoesNotHideTheOthers) {
 }
 
 TEST(LogConfiguration, MissingLogNodeIsReportedAndLeavesValues) {
-  const std::string name = freshName("nolog");
+  const std::string name = freshConfigName("nolog");
   writeFile(name, "<KEFPrefs><LevelMask>0x10</LevelMask></KEFPrefs>");
   testing::internal::CaptureStderr();
   tvan::LogConfiguration handle(name.c_str());
@@ -168,7 +154,7 @@ TEST(LogConfiguration, MissingLogNodeIsReportedAndLeavesValues) {
 }
 
 TEST(LogConfiguration, RereadsOnlyWhenTheStampChangesEvenTwiceWithinOneSecond) {
-  const std::string name = freshName("reread");
+  const std::string name = freshConfigName("reread");
   writeFile(name, config("<LevelMask>0x1</LevelMask>"));
   tvan::LogConfiguration handle(name.c_str());
   EXPECT_EQ(handle.getDebugMask(), 0x1);
@@ -197,7 +183,7 @@ TEST(LogConfiguration, RereadsOnlyWhenTheStampChangesEvenTwiceWithinOneSecond) {
 }
 
 TEST(LogConfiguration, HandlesShareOneObjectAndEmptyNameIsTheFrameworkFile) {
-  const std::string name = freshName("shared");
+  const std::string name = freshConfigName("shared");
   writeFile(name, config("<LevelMask>0x3</LevelMask>"));
   tvan::LogConfiguration a(name.c_str());
   tvan::LogConfiguration b(name.c_str());
@@ -216,7 +202,7 @@ TEST(LogConfiguration, HandlesShareOneObjectAndEmptyNameIsTheFrameworkFile) {
 }
 
 TEST(LogConfiguration, UnreadableFileFailsAfterFiveAttemptsAndIsRetriedLater) {
-  const std::string name = freshName("missing");
+  const std::string name = freshConfigName("missing");
   tvan::LogConfiguration handle(name.c_str());
   testing::internal::CaptureStderr();
   EXPECT_ANY_THROW(handle.getDebugMask());
@@ -240,7 +226,7 @@ TEST(LogConfiguration, UnreadableFileFailsAfterFiveAttemptsAndIsRetriedLater) {
 }
 
 TEST(LogConfiguration, FailedRereadKeepsValuesUntilTheFileChangesAgain) {
-  const std::string name = freshName("bad");
+  const std::string name = freshConfigName("bad");
   writeFile(name, config("<LevelMask>0x5</LevelMask>"));
   tvan::LogConfiguration handle(name.c_str());
   EXPECT_EQ(handle.getDebugMask(), 0x5);
@@ -258,7 +244,7 @@ TEST(LogConfiguration, FailedRereadKeepsValuesUntilTheFileChangesAgain) {
 }
 
 TEST(LogConfigurationInternal, SettersChangeTheDocumentOnlyWhereALogNodeExists) {
-  const std::string noLog = freshName("setnolog");
+  const std::string noLog = freshConfigName("setnolog");
   writeFile(noLog, "<KEFPrefs><Other/></KEFPrefs>");
   testing::internal::CaptureStderr();
   tvan::LogConfigurationInternal bare(noLog.c_str());
@@ -270,7 +256,7 @@ TEST(LogConfigurationInternal, SettersChangeTheDocumentOnlyWhereALogNodeExists) 
   bare.save();
   EXPECT_EQ(readFile(noLog).find("LevelMask"), std::string::npos);
 
-  const std::string name = freshName("set");
+  const std::string name = freshConfigName("set");
   writeFile(name, config("<LevelMask>0x1</LevelMask>"));
   tvan::LogConfigurationInternal cfg(name.c_str());
   cfg.setDebugMask(0x2a);
@@ -290,7 +276,7 @@ TEST(LogConfigurationInternal, SettersChangeTheDocumentOnlyWhereALogNodeExists) 
 }
 
 TEST(LogConfigurationInternal, UpdateConfigurationCreatesLogAndMergeCopiesFiveValues) {
-  const std::string source = freshName("source");
+  const std::string source = freshConfigName("source");
   writeFile(source, "<KEFPrefs/>");
   testing::internal::CaptureStderr();
   tvan::LogConfigurationInternal from(source.c_str());
@@ -305,7 +291,7 @@ TEST(LogConfigurationInternal, UpdateConfigurationCreatesLogAndMergeCopiesFiveVa
   EXPECT_EQ(reread.getUpdateTime(), 15);
   EXPECT_TRUE(reread.getMemoryProfile());
 
-  const std::string target = freshName("target");
+  const std::string target = freshConfigName("target");
   writeFile(target, config("<FlushAlways>no</FlushAlways>"));
   tvan::LogConfigurationInternal into(target.c_str());
   into.merge(source.c_str());
@@ -320,7 +306,7 @@ TEST(LogConfigurationInternal, UpdateConfigurationCreatesLogAndMergeCopiesFiveVa
 }
 
 TEST(LogConfiguration, ReadersNeverSeeAHalfAppliedReload) {
-  const std::string name = freshName("race");
+  const std::string name = freshConfigName("race");
   const std::string first = config("<LevelMask>0x1</LevelMask><MaximumSize>1</MaximumSize>");
   const std::string second = config("<LevelMask>0x2</LevelMask><MaximumSize>2</MaximumSize>");
   writeFile(name, first);

@@ -4,9 +4,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,30 +12,15 @@
 #include "Base/Log/Log.h"
 #include "Base/Log/LogConfiguration.h"
 #include "Base/Log/LogFileReader.h"
+#include "ConfigTestUtil.h"
 
 namespace {
 
-// A fresh scratch file name per call (the cache keeps every file name for
-// the rest of the process). The directory is the one KEF_CONFIGURATION
-// names, prepared by the program's test environment.
-std::string freshName(const std::string& tag) {
-  static int counter = 0;
-  const char* dir = std::getenv("KEF_CONFIGURATION");
-  return std::string(dir != nullptr ? dir : "/tmp") + "/gc_" + tag +
-         std::to_string(++counter) + ".xml";
-}
-
-void writeFile(const std::string& name, const std::string& text) {
-  std::ofstream out(name, std::ios::trunc);
-  out << text;
-}
-
-std::string readFile(const std::string& name) {
-  std::ifstream in(name);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+// Scratch files go to the directory KEF_CONFIGURATION names, prepared by
+// the program's test environment.
+using configtest::freshConfigName;
+using configtest::readFile;
+using configtest::writeFile;
 
 // A configuration with the sections every file carries and no log output.
 std::string prefs(const std::string& body) {
@@ -77,7 +59,7 @@ void expectDefaults(const Options& o) {
 }  // namespace
 
 TEST(GeneralConfiguration, ServiceTimeoutsAndOptions) {
-  const std::string name = freshName("services");
+  const std::string name = freshConfigName("gc_services");
   writeFile(name, prefs("<SupportedServices>"
                         "<FULL ENABLED=\"1\" timeOut=\"45\" Singleton=\"3\" Persistent=\"yes\" "
                         "Exe=\"yes\" Priority=\"HIGH\" Remote=\"yes\">opts</FULL>"
@@ -123,7 +105,7 @@ TEST(GeneralConfiguration, ServiceTimeoutsAndOptions) {
 }
 
 TEST(GeneralConfiguration, EveryDefaultOfAnEmptyFile) {
-  const std::string name = freshName("defaults");
+  const std::string name = freshConfigName("gc_defaults");
   writeFile(name, "<KEFPrefs/>");
   tvan::GeneralConfiguration gc(name.c_str());
   std::string path = "unchanged";
@@ -146,7 +128,7 @@ TEST(GeneralConfiguration, EveryDefaultOfAnEmptyFile) {
 }
 
 TEST(GeneralConfiguration, WritesItsFindingsToItsOwnLog) {
-  const std::string name = freshName("logged");
+  const std::string name = freshConfigName("gc_logged");
   const std::string logName = name + ".log";
   writeFile(name, "<KEFPrefs><Log><LogFile>" + logName + "</LogFile><LevelMask>0xFFFF</LevelMask>"
                   "<LocationMask>0x1</LocationMask><MaximumSize>1</MaximumSize>"
@@ -195,7 +177,7 @@ TEST(GeneralConfiguration, WritesItsFindingsToItsOwnLog) {
 }
 
 TEST(GeneralConfiguration, MissingLimitsAreWrittenIntoTheFileOnce) {
-  const std::string name = freshName("limits");
+  const std::string name = freshConfigName("gc_limits");
   writeFile(name, prefs("<MinAvailExes>8</MinAvailExes>"));
   tvan::GeneralConfiguration gc(name.c_str());
   EXPECT_EQ(gc.getMaxExeRuns(), 1);
@@ -214,7 +196,7 @@ TEST(GeneralConfiguration, MissingLimitsAreWrittenIntoTheFileOnce) {
 }
 
 TEST(GeneralConfiguration, UnloadableFileAnswersDefaultsAndIsNotRetriedUntilItChanges) {
-  const std::string name = freshName("absent");
+  const std::string name = freshConfigName("gc_absent");
   tvan::GeneralConfiguration gc(name.c_str());
   testing::internal::CaptureStderr();
   EXPECT_EQ(gc.getServicesTimeout("AUTODELETE"), -1);
@@ -242,7 +224,7 @@ TEST(GeneralConfiguration, UnloadableFileAnswersDefaultsAndIsNotRetriedUntilItCh
 }
 
 TEST(GeneralConfiguration, SettersAndSaveRoundTrip) {
-  const std::string name = freshName("setters");
+  const std::string name = freshConfigName("gc_setters");
   writeFile(name, prefs("<SupportedServices><KEEP ENABLED=\"1\" timeOut=\"9\"/><DROP/>"
                         "</SupportedServices>"));
   tvan::GeneralConfiguration gc(name.c_str());
@@ -281,7 +263,7 @@ TEST(GeneralConfiguration, SettersAndSaveRoundTrip) {
 TEST(GeneralConfiguration, BundledExampleServesTheAutoDeleteService) {
   std::string source = __FILE__;
   source = source.substr(0, source.rfind("/tests/")) + "/examples/KEFConfiguration.xml";
-  const std::string name = freshName("example");
+  const std::string name = freshConfigName("gc_example");
   writeFile(name, readFile(source));
   tvan::GeneralConfiguration gc(name.c_str());
   EXPECT_EQ(gc.getServicesTimeout("AUTODELETE"), 20);
@@ -309,7 +291,7 @@ TEST(GeneralConfiguration, FirstLoadsRunBesideLogsThatRereadTheirSettings) {
   // the configuration cache. Neither order may block the other.
   std::vector<std::string> names;
   for (int i = 0; i < 30; ++i) {
-    names.push_back(freshName("busy"));
+    names.push_back(freshConfigName("gc_busy"));
     writeFile(names.back(), "<KEFPrefs><Log><LevelMask>0</LevelMask>"
                             "<UpdateTime>0</UpdateTime></Log><SupportedServices>"
                             "<S timeOut=\"3\"/></SupportedServices></KEFPrefs>");

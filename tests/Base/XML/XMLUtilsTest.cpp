@@ -3,29 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "Base/XML/XmlDOM.h"
+#include "Base/XML/XmlTestUtil.h"
 
 namespace {
 
 using tvan::XmlDOM;
-
-std::string thrown(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const char* text) {
-    return text;
-  }
-  return "<none>";
-}
-
-std::string dumpAll(XmlDOM& dom) {
-  std::string out;
-  dom.dump(out, true, false);
-  return out;
-}
+using xmltest::dumpAll;
+using xmltest::thrown;
 
 TEST(XMLUtils, GetValueOfAbsentElement) {
   XmlDOM dom("<Job><ServiceID>17</ServiceID><Name>n</Name></Job>", false);

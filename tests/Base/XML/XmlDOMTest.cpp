@@ -11,30 +11,17 @@
 
 #include "Base/BaseTypes/Error.h"
 #include "Base/System/FunctionMutex.h"
+#include "Base/XML/XmlTestUtil.h"
 
 namespace {
 
 using tvan::XmlDOM;
+using xmltest::dumpAll;
+using xmltest::thrown;
 
 const char kRange[] = "XmlDOM::validIndex  \"XML: Index exceeds the range\"";
 const char kBadFormed[] =
     "XMLParser::parseNode \"XML: Bad Formed XML (possible non-matching begin/end tags)\"";
-
-// The text thrown as `const char*` by f, or "<none>".
-std::string thrown(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const char* text) {
-    return text;
-  }
-  return "<none>";
-}
-
-std::string dumpAll(XmlDOM& dom) {
-  std::string out;
-  dom.dump(out, true, false);
-  return out;
-}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
