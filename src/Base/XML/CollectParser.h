@@ -24,3 +24,7 @@ class CollectParser : public tvan::Collectable {
  private:
   XMLParser* parser_;  // owned
 };
+
+namespace tvan {
+using ::CollectParser;
+}  // namespace tvan

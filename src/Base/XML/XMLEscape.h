@@ -15,3 +15,9 @@ void unescapeChars(std::string& text);
 
 // Appends `text` escaped as by `escapeChars` to `out`.
 void appendEscaped(std::string& out, const std::string& text);
+
+namespace tvan {
+using ::appendEscaped;
+using ::escapeChars;
+using ::unescapeChars;
+}  // namespace tvan

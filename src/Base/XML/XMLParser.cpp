@@ -100,10 +100,9 @@ bool XMLParser::parseFile(const char* path) {
 
 bool XMLParser::parseString(const char* text) {
   XMLNode* node = parseFragment(text);
-  if (node == nullptr) return false;
   delete root_;
   root_ = node;
-  return true;
+  return root_ != nullptr;
 }
 
 XMLNode* XMLParser::parseFragment(const char* text) {
@@ -117,6 +116,24 @@ XMLNode* XMLParser::parseFragment(const char* text) {
   }
   size_t consumed = 0;
   return parseNode(text + start, length - start, consumed);
+}
+
+bool XMLParser::parseAttributes(const char* tagText, std::string& name, std::vector<XMLAttribute*>& attrs) {
+  attrs.clear();
+  name.clear();
+  if (tagText == nullptr) return true;
+  const char* begin = tagText;
+  while (*begin == '/') ++begin;
+  const char* nameEnd = nullptr;
+  try {
+    splitTag(begin, begin + std::strlen(begin), nameEnd, attrs);
+  } catch (...) {
+    for (XMLAttribute* attribute : attrs) delete attribute;
+    attrs.clear();
+    throw;
+  }
+  name.assign(begin, nameEnd);
+  return true;
 }
 
 void XMLParser::createXML(const char* rootName) {

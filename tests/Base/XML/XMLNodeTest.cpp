@@ -1,3 +1,5 @@
+#include "Base/XML/XMLNode.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -75,6 +77,20 @@ TEST_F(XMLNodeSearch, ParentStepsFindNothingPastTheRootAndReportEachNodeOnce) {
   EXPECT_TRUE(root_->findNodes("Nothing", found, true));  // appends, never clears
   EXPECT_EQ(found.size(), 1u);
   EXPECT_FALSE(root_->findNodes(nullptr, found = {}, true));
+}
+
+TEST_F(XMLNodeSearch, WithoutFollowingThePathOnlyTheFirstStepCounts) {
+  std::vector<XMLNode*> found;
+  EXPECT_TRUE(root_->findNodes("StatFile/not/looked/at", found, false));
+  EXPECT_EQ(found.size(), 2u);
+  XMLNode* log = root_->findFirstChild("Log");
+  EXPECT_FALSE(log->findNodes("//KEFPrefs", found = {}, false));  // never climbs
+  EXPECT_FALSE(log->findNodes("../LevelMask", found, false));     // ".." is a name
+  std::vector<XMLNode*> groups{root_};
+  root_->enumerateChildren(groups);  // cleared, then the first of each group
+  ASSERT_EQ(groups.size(), 3u);
+  EXPECT_EQ(groups[0]->name() + groups[1]->name() + groups[2]->name(), "LevelMaskLogStatFile");
+  EXPECT_EQ(groups[2]->value(), "s1");
 }
 
 TEST(XMLNode, AddChildPlacesIntoTheGroupAtTheIndex) {

@@ -62,6 +62,7 @@ TEST(XMLParser, ValueIsLastTextRunAndChildrenKeepGroupOrder) {
   EXPECT_EQ(roundTrip("<e></e>"), "<e/>");
   EXPECT_EQ(roundTrip("<r>\n  <a>  spaced  text </a>\n</r>"), "<r><a>spaced  text</a></r>");
   EXPECT_EQ(roundTrip("before<r/>"), "<r>before</r>");
+  EXPECT_EQ(roundTrip("before<r>after</r>"), "<r>after</r>");
 }
 
 TEST(XMLParser, DumpReadsBackToTheSameText) {
@@ -110,6 +111,31 @@ TEST(XMLParser, AttributesNeedDoubleQuotedValues) {
   EXPECT_EQ(parser.getRoot()->getAttribute("a"), "x & y");
 }
 
+TEST(XMLParser, ParseAttributesSplitsOnBlanksOnly) {
+  std::string name = "old";
+  XMLAttribute* kept = new XMLAttribute("k", "v");
+  std::vector<XMLAttribute*> attributes{kept};
+  // The list is emptied without deleting; tabs belong to names; whatever
+  // stands before the opening quote is skipped; a trailing name is dropped.
+  ASSERT_TRUE(XMLParser::parseAttributes("//x\ty a=\"1\"b x=\"2 3\" \t=\"4\" flag", name, attributes));
+  delete kept;
+  EXPECT_EQ(name, "x\ty");
+  std::vector<std::pair<std::string, std::string>> got;
+  for (XMLAttribute* attribute : attributes) {
+    got.emplace_back(attribute->rawName(), attribute->rawValue());
+    delete attribute;
+  }
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{{"a", "1"}, {"b", "2 3"}, {"\t", "4"}}));
+  attributes.clear();
+  try {
+    XMLParser::parseAttributes("r a=\"1\" b='2'", name, attributes);
+    ADD_FAILURE() << "a value without double quotes was accepted";
+  } catch (const char* message) {
+    EXPECT_EQ(message, kBadFormed);
+  }
+  EXPECT_TRUE(attributes.empty());  // what was split before is freed
+}
+
 TEST(XMLParser, BadFormedTextsThrowTheExactMessage) {
   const char* texts[] = {
       "<a><b></a>", "<a><b>", "<a>", "<a><b/>", "<r></x></r>", "</r>", "<r><a></r></a>",
@@ -132,6 +158,9 @@ TEST(XMLParser, TextWithoutElementYieldsNothing) {
   }
   XMLParser parser;
   EXPECT_FALSE(parser.parseString(nullptr));
+  ASSERT_TRUE(parser.parseString("<r/>"));
+  EXPECT_FALSE(parser.parseString("no element"));  // the root becomes the (null) result
+  EXPECT_EQ(parser.getRoot(), nullptr);
 }
 
 TEST(XMLParser, FragmentIsOwnedByTheCallerAndRootIsReplaced) {
