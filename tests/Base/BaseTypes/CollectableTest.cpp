@@ -1,8 +1,4 @@
-#include "Base/BaseTypes/Collectable.h"
-
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -12,10 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "Base/BaseTypes/Collectable.h"
 #include "Base/BaseTypes/CollectableInit.h"
 #include "Base/BaseTypes/Error.h"
 #include "Base/BaseTypes/Handle.h"
 #include "Base/BaseTypes/VString.h"
+#include "TestUtil.h"
 
 using tvan::Collectable;
 using tvan::Handle;
@@ -174,21 +172,14 @@ TEST(Collectable, TimeStampsSelectByIntervalAndType) {
 }
 
 TEST(Collectable, CreationBeforeInitialisationThrows) {
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Destroying an initialiser withdraws the permission, as at unload.
-    { tvan::CollectableInit withdrawn; }
-    int code = 1;
-    try {
-      Handle<Probe> p(new Probe);
-    } catch (const tvan::Error& e) {
-      code = std::string(e.keystring()) == "Collectable: Initialization error!" ? 0 : 2;
-    }
-    _exit(code);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(0, testutil::runInChild([] {
+              // Destroying an initialiser withdraws the permission, as at unload.
+              { tvan::CollectableInit withdrawn; }
+              try {
+                Handle<Probe> p(new Probe);
+              } catch (const tvan::Error& e) {
+                return std::string(e.keystring()) == "Collectable: Initialization error!" ? 0 : 2;
+              }
+              return 1;
+            }));
 }

@@ -1,14 +1,12 @@
-#include "Base/BaseTypes/LibInitialize.h"
-
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
 #include <string>
 
 #include "Base/BaseTypes/AppInfo.h"
+#include "Base/BaseTypes/LibInitialize.h"
+#include "TestUtil.h"
 
 using tvan::AppInfo;
 using tvan::LibInitialize;
@@ -53,13 +51,7 @@ class TestApp : public AppInfo {
 // Runs `body` in a forked child, whose library state the test may tear down
 // and rebuild freely. Mismatches are reported on standard error.
 bool inChild(const std::function<bool()>& body) {
-  std::fflush(nullptr);
-  pid_t child = fork();
-  if (child < 0) return false;
-  if (child == 0) _exit(body() ? 0 : 1);
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return testutil::runInChild([&] { return body() ? 0 : 1; }) == 0;
 }
 
 bool expectText(const std::string& actual, const std::string& expected) {
@@ -137,13 +129,11 @@ TEST(LibInitialize, WarnsWhenDestroyedBeforeFinalize) {
 }
 
 TEST(AppInfo, DefaultsUntilTheApplicationReplacesThem) {
-  EXPECT_EQ(AppInfo::info().name(), VString("unknown"));
-  EXPECT_EQ(AppInfo::info().version(), VString("unknown"));
-  EXPECT_EQ(AppInfo::info().status(), VString("Unreleased"));
-  EXPECT_EQ(AppInfo::info().buildStream(), VString("Stream"));
-  EXPECT_EQ(AppInfo::info().buildVersion(), VString("Build Version"));
-  EXPECT_EQ(AppInfo::info().buildDate(), VString("Build Date"));
-  EXPECT_EQ(AppInfo::info().majorVersion() + AppInfo::info().patchVersion(), 0);
+  const AppInfo& d = AppInfo::info();
+  EXPECT_EQ(d.name() + VString("|") + d.version() + VString("|") + d.status() + VString("|") +
+                d.buildStream() + VString("|") + d.buildVersion() + VString("|") + d.buildDate(),
+            VString("unknown|unknown|Unreleased|Stream|Build Version|Build Date"));
+  EXPECT_EQ(d.majorVersion() + d.patchVersion(), 0);
   {
     inittest::TestApp app;  // replaces (and frees) the library's default
     EXPECT_EQ(&AppInfo::info(), &app);

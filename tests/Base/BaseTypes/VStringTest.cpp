@@ -1,5 +1,3 @@
-#include "Base/BaseTypes/VString.h"
-
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -10,14 +8,15 @@
 
 #include "Base/BaseTypes/Error.h"
 #include "Base/BaseTypes/FormatStr.h"
+#include "Base/BaseTypes/VString.h"
 
 using tvan::VString;
 
 namespace {
 
-std::vector<std::string> narrowPieces(const std::vector<VString>& pieces) {
-  std::vector<std::string> out;
-  for (const VString& p : pieces) out.push_back(p.narrow());
+std::string joined(const std::vector<VString>& pieces) {
+  std::string out;
+  for (size_t i = 0; i < pieces.size(); ++i) out += (i ? "|" : "") + pieces[i].narrow();
   return out;
 }
 
@@ -74,15 +73,12 @@ TEST(VString, StreamsAndMultibyteKeepTheWholeText) {
 
 TEST(VString, NarrowCacheFollowsEveryChange) {
   VString s("abc");
-  EXPECT_STREQ(s.asChar(), "abc");
-  s.append("de");
-  EXPECT_STREQ(s.asChar(), "abcde");
-  s.toUpper();
-  EXPECT_STREQ(s.asChar(), "ABCDE");
-  s.erase(1, 2);
-  EXPECT_STREQ(s.asChar(), "ADE");
-  s.insert(0, VString("x"));
-  EXPECT_STREQ(s.asChar(), "xADE");
+  std::string seen = s.asChar();
+  seen += std::string("|") + s.append("de").asChar();
+  seen += std::string("|") + s.toUpper().asChar();
+  seen += std::string("|") + s.erase(1, 2).asChar();
+  seen += std::string("|") + s.insert(0, VString("x")).asChar();
+  EXPECT_EQ(seen, "abc|abcde|ABCDE|ADE|xADE");
   VString copy = s;
   copy.set(0, u'y');
   EXPECT_STREQ(s.asChar(), "xADE");
@@ -105,13 +101,9 @@ TEST(VString, ConcurrentAsCharOnSharedTextAgrees) {
 }
 
 TEST(VString, NumbersFormatLikePrintf) {
-  EXPECT_EQ(VString(true), VString("1"));
-  EXPECT_EQ(VString(false), VString("0"));
-  EXPECT_EQ(VString(-42), VString("-42"));
-  EXPECT_EQ(VString(0.25f), VString("0.250000"));
-  EXPECT_EQ(VString(1.5f), VString("1.500000"));
-  EXPECT_EQ(VString(4000000000UL), VString("4000000000"));
-  EXPECT_EQ(VString(u'Z'), VString("Z"));
+  EXPECT_EQ(VString(true) + VString(false) + VString(" ") + VString(-42) + VString(" ") +
+                VString(0.25f) + VString(" ") + VString(4000000000UL) + VString(u'Z'),
+            VString("10 -42 0.250000 4000000000Z"));
   EXPECT_EQ(VString(" 17x").asInteger(), 17);
   EXPECT_FLOAT_EQ(VString("2.5").asReal(), 2.5f);
   EXPECT_EQ(VString("1,2,,3").asIntegerVector(VString(",")), (std::vector<int>{1, 2, 0, 3}));
@@ -158,17 +150,15 @@ TEST(VString, SearchFindsFirstUnitOfSet) {
 }
 
 TEST(VString, SplitKeepsEmptyPieces) {
-  const VString comma(",");
-  EXPECT_EQ(narrowPieces(VString("a,,b").split(comma)),
-            (std::vector<std::string>{"a", "", "b"}));
-  EXPECT_EQ(narrowPieces(VString("a,").split(comma)), (std::vector<std::string>{"a", ""}));
-  EXPECT_EQ(narrowPieces(VString(",a").split(comma)), (std::vector<std::string>{"", "a"}));
-  EXPECT_EQ(narrowPieces(VString("").split(comma)), (std::vector<std::string>{""}));
-  EXPECT_EQ(narrowPieces(VString("a;b").split(VString(";"), true)),
-            (std::vector<std::string>{"a;", "b"}));
-  EXPECT_EQ(narrowPieces(VString("a b\tc").split(VString(" \t"))),
-            (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(narrowPieces(VString("abc").split(VString(""))), (std::vector<std::string>{"abc"}));
+  // {text, separators, pieces joined with |}
+  const char* const cases[][3] = {{"a,,b", ",", "a||b"},      {"a,", ",", "a|"},
+                                  {",a", ",", "|a"},          {"", ",", ""},
+                                  {"a b\tc", " \t", "a|b|c"}, {"abc", "", "abc"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(joined(VString(c[0]).split(VString(c[1]))), c[2]) << c[0];
+  }
+  EXPECT_EQ(VString("").split(VString(",")).size(), 1u);
+  EXPECT_EQ(joined(VString("a;b").split(VString(";"), true)), "a;|b");
 }
 
 TEST(VString, JoinIsInverseOfSplit) {

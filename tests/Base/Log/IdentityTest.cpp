@@ -1,9 +1,9 @@
-#include "Base/System/Platform/Identity.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <string>
+
+#include "Base/System/Platform/Identity.h"
 
 namespace tvan {
 namespace platform {
@@ -12,27 +12,15 @@ namespace {
 // Sets or removes one environment variable for a scope.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = ::getenv(name);
-    hadOld_ = old != nullptr;
-    if (old) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
+  ScopedEnv(const char* name, const char* value) : name_(name), had_(::getenv(name) != nullptr) {
+    if (had_) old_ = ::getenv(name);
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
   }
-  ~ScopedEnv() {
-    if (hadOld_) {
-      ::setenv(name_, old_.c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
 
  private:
   const char* name_;
-  bool hadOld_ = false;
+  bool had_;
   std::string old_;
 };
 
@@ -45,7 +33,8 @@ TEST(Identity, ExpandsVariablesAndFallsBackForUserAndDomain) {
   {
     ScopedEnv domain("USERDOMAIN", nullptr);
     ScopedEnv user("USERNAME", nullptr);
-    EXPECT_EQ(expandEnvironment("%USERDOMAIN%/%USERNAME%"), domainName() + "/" + effectiveUserName());
+    EXPECT_EQ(expandEnvironment("%USERDOMAIN%/%USERNAME%"),
+              domainName() + "/" + effectiveUserName());
     EXPECT_FALSE(effectiveUserName().empty());
   }
   ScopedEnv unset("TVAN_SURELY_UNSET_VARIABLE", nullptr);

@@ -1,15 +1,15 @@
-#include "Base/Log/LogConfiguration.h"
-
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
+#include "Base/Log/LogConfiguration.h"
 #include "Base/Log/LogConfigurationInternal.h"
 #include "ConfigTestUtil.h"
 
@@ -38,7 +38,6 @@ class ScratchEnvironment : public testing::Environment {
 
 testing::Environment* const scratch = testing::AddGlobalTestEnvironment(new ScratchEnvironment);
 
-// Scratch files go to scratchDir, the configuration directory.
 using configtest::freshConfigName;
 using configtest::readFile;
 using configtest::writeFile;
@@ -47,21 +46,19 @@ std::string config(const std::string& logBody) {
   return "<KEFPrefs><Log>" + logBody + "</Log></KEFPrefs>";
 }
 
-struct Values {
-  std::string logFile;
-  long levelMask = -7;
-  long locationMask = -7;
-  int maxSize = -7;
-  bool flushAlways = true;
-  int updateTime = -7;
-  bool memoryProfile = true;
-};
-
-Values read(tvan::LogConfiguration& handle) {
-  Values v;
-  handle.getData(v.logFile, v.levelMask, v.locationMask, v.maxSize, v.flushAlways, v.updateTime,
-                 v.memoryProfile);
-  return v;
+// Every setting as one text: file, level mask, location mask (hexadecimal),
+// size, flush, update time, memory profile.
+template <class Config>
+std::string settings(Config& c) {
+  std::string file;
+  long level = -7, location = -7;
+  int size = -7, update = -7;
+  bool flush = true, memory = true;
+  c.getData(file, level, location, size, flush, update, memory);
+  char text[160];
+  std::snprintf(text, sizeof text, "%s %lx %lx %d %d %d %d", file.c_str(), level, location, size,
+                flush, update, memory);
+  return text;
 }
 
 // Moves the file's modification time without changing its content.
@@ -82,65 +79,42 @@ TEST(LogConfiguration, ReadsEverySettingAndDefaultsForMissingOnes) {
                          "<FlushAlways>yes</FlushAlways><UpdateTime>3</UpdateTime>"
                          "<MemoryProfile>yes</MemoryProfile>"));
   tvan::LogConfiguration handle(full.c_str());
-  Values v = read(handle);
-  EXPECT_EQ(v.logFile, "/tmp/x.log");
-  EXPECT_EQ(v.levelMask, 0xff);
-  EXPECT_EQ(v.locationMask, 9);
-  EXPECT_EQ(v.maxSize, 7);
-  EXPECT_TRUE(v.flushAlways);
-  EXPECT_EQ(v.updateTime, 3);
-  EXPECT_TRUE(v.memoryProfile);
+  EXPECT_EQ(settings(handle), "/tmp/x.log ff 9 7 1 3 1");
   EXPECT_STREQ(handle.getLogFile(), "/tmp/x.log");
-  EXPECT_EQ(handle.getDebugMask(), 0xff);
-  EXPECT_EQ(handle.getLocationMask(), 9);
-  EXPECT_EQ(handle.getMaxSize(), 7);
+  EXPECT_EQ(handle.getDebugMask() + handle.getLocationMask(), 0xff + 9);
+  EXPECT_EQ(handle.getMaxSize() + handle.getUpdateTime(), 7 + 3);
   EXPECT_TRUE(handle.getFlushAlways());
-  EXPECT_EQ(handle.getUpdateTime(), 3);
 
   const std::string empty = freshConfigName("empty");
   writeFile(empty, config(""));
   tvan::LogConfiguration defaults(empty.c_str());
-  v = read(defaults);
-  EXPECT_EQ(v.logFile, "");
-  EXPECT_EQ(v.levelMask, 0);
-  EXPECT_EQ(v.locationMask, 0);
-  EXPECT_EQ(v.maxSize, 5);
-  EXPECT_FALSE(v.flushAlways);
-  EXPECT_EQ(v.updateTime, 60);
-  EXPECT_FALSE(v.memoryProfile);
+  EXPECT_EQ(settings(defaults), " 0 0 5 0 60 0");
+
+  // A missing LogFile element does not hide the others.
+  const std::string noFile = freshConfigName("nofile");
+  writeFile(noFile, config("<LevelMask>0x10</LevelMask><MaximumSize>2</MaximumSize>"));
+  tvan::LogConfiguration partial(noFile.c_str());
+  EXPECT_EQ(settings(partial), " 10 0 2 0 60 0");
 }
 
 TEST(LogConfiguration, MasksAreHexadecimalAndFlagsNeedExactYes) {
-  struct Case {
-    const char* mask;
-    long expected;
-  } masks[] = {{"0x12", 0x12}, {"12", 0x12}, {"255", 0x255}, {"0X1f", 0x1f}, {"ffffffff", -1}};
-  for (const Case& c : masks) {
+  const std::pair<const char*, long> masks[] = {
+      {"0x12", 0x12}, {"12", 0x12}, {"255", 0x255}, {"0X1f", 0x1f}, {"ffffffff", -1}};
+  for (const auto& c : masks) {
     const std::string name = freshConfigName("mask");
-    writeFile(name, config(std::string("<LevelMask>") + c.mask + "</LevelMask><LocationMask>" +
-                           c.mask + "</LocationMask>"));
+    writeFile(name, config(std::string("<LevelMask>") + c.first + "</LevelMask><LocationMask>" +
+                           c.first + "</LocationMask>"));
     tvan::LogConfiguration handle(name.c_str());
-    EXPECT_EQ(handle.getDebugMask(), c.expected) << c.mask;
-    EXPECT_EQ(handle.getLocationMask(), c.expected) << c.mask;
+    EXPECT_EQ(handle.getDebugMask(), c.second) << c.first;
+    EXPECT_EQ(handle.getLocationMask(), c.second) << c.first;
   }
   for (const char* text : {"Yes", "YES", "1", "true", "y", ""}) {
     const std::string name = freshConfigName("flag");
     writeFile(name, config(std::string("<FlushAlways>") + text + "</FlushAlways><MemoryProfile>" +
                            text + "</MemoryProfile>"));
     tvan::LogConfiguration handle(name.c_str());
-    Values v = read(handle);
-    EXPECT_FALSE(v.flushAlways) << "'" << text << "'";
-    EXPECT_FALSE(v.memoryProfile) << "'" << text << "'";
+    EXPECT_EQ(settings(handle), " 0 0 5 0 60 0") << "'" << text << "'";
   }
-}
-
-TEST(LogConfiguration, MissingLogFileElementDoesNotHideTheOthers) {
-  const std::string name = freshConfigName("nofile");
-  writeFile(name, config("<LevelMask>0x10</LevelMask><MaximumSize>2</MaximumSize>"));
-  tvan::LogConfiguration handle(name.c_str());
-  EXPECT_STREQ(handle.getLogFile(), "");
-  EXPECT_EQ(handle.getDebugMask(), 0x10);
-  EXPECT_EQ(handle.getMaxSize(), 2);
 }
 
 TEST(LogConfiguration, MissingLogNodeIsReportedAndLeavesValues) {
@@ -169,10 +143,9 @@ TEST(LogConfiguration, RereadsOnlyWhenTheStampChangesEvenTwiceWithinOneSecond) {
 
   // A change made only in memory survives as long as the file is unchanged,
   // which shows that an unchanged stamp causes no re-read ...
-  tvan::LogConfigurationInternal* shared =
-      tvan::ConfigFileInstMgr<tvan::LogConfigurationInternal>::instance()
-          ->getInternalSharedConfig(name);
-  shared->setDebugMask(0x40);
+  tvan::ConfigFileInstMgr<tvan::LogConfigurationInternal>::instance()
+      ->getInternalSharedConfig(name)
+      ->setDebugMask(0x40);
   handle.updateIfNeeded();
   handle.updateIfNeeded();
   EXPECT_EQ(handle.getDebugMask(), 0x40);
@@ -206,19 +179,9 @@ TEST(LogConfiguration, UnreadableFileFailsAfterFiveAttemptsAndIsRetriedLater) {
   tvan::LogConfiguration handle(name.c_str());
   testing::internal::CaptureStderr();
   EXPECT_ANY_THROW(handle.getDebugMask());
-  std::string err = testing::internal::GetCapturedStderr();
-  size_t attempts = 0;
-  size_t retries = 0;
-  for (size_t at = err.find("Failed loading config file"); at != std::string::npos;
-       at = err.find("Failed loading config file", at + 1)) {
-    ++attempts;
-  }
-  for (size_t at = err.find("Trying again...\n"); at != std::string::npos;
-       at = err.find("Trying again...\n", at + 1)) {
-    ++retries;
-  }
-  EXPECT_EQ(attempts, 5u) << err;
-  EXPECT_EQ(retries, 4u) << err;
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testutil::countOf(err, "Failed loading config file"), 5u) << err;
+  EXPECT_EQ(testutil::countOf(err, "Trying again...\n"), 4u) << err;
   EXPECT_EQ(err.rfind("Caught Error: Failed loading config file (Reason: ", 0), 0u) << err;
 
   writeFile(name, config("<MaximumSize>9</MaximumSize>"));
@@ -267,12 +230,12 @@ TEST(LogConfigurationInternal, SettersChangeTheDocumentOnlyWhereALogNodeExists) 
   EXPECT_EQ(cfg.getDebugMask(), 0x2a);
   EXPECT_EQ(readFile(name).find("0x2a"), std::string::npos);  // not written yet
   cfg.save();
-  std::string text = readFile(name);
-  EXPECT_NE(text.find("<LevelMask>0x2a</LevelMask>"), std::string::npos) << text;
-  EXPECT_NE(text.find("<LocationMask>0x8</LocationMask>"), std::string::npos) << text;
-  EXPECT_NE(text.find("<MaximumSize>12</MaximumSize>"), std::string::npos) << text;
-  EXPECT_NE(text.find("<UpdateTime>30</UpdateTime>"), std::string::npos) << text;
-  EXPECT_NE(text.find("<LogFile>b.log</LogFile>"), std::string::npos) << text;
+  const std::string text = readFile(name);
+  for (const char* element : {"<LevelMask>0x2a</LevelMask>", "<LocationMask>0x8</LocationMask>",
+                              "<MaximumSize>12</MaximumSize>", "<UpdateTime>30</UpdateTime>",
+                              "<LogFile>b.log</LogFile>"}) {
+    EXPECT_NE(text.find(element), std::string::npos) << element << "\n" << text;
+  }
 }
 
 TEST(LogConfigurationInternal, UpdateConfigurationCreatesLogAndMergeCopiesFiveValues) {
@@ -283,26 +246,15 @@ TEST(LogConfigurationInternal, UpdateConfigurationCreatesLogAndMergeCopiesFiveVa
   testing::internal::GetCapturedStderr();
   from.updateConfiguration("m.log", 0x31, 0x9, 4, true, 15, true);
   tvan::LogConfigurationInternal reread(source.c_str());
-  EXPECT_EQ(reread.getLogFile(), "m.log");
-  EXPECT_EQ(reread.getDebugMask(), 0x31);
-  EXPECT_EQ(reread.getLocationMask(), 0x9);
-  EXPECT_EQ(reread.getMaxSize(), 4);
-  EXPECT_TRUE(reread.getFlushAlways());
-  EXPECT_EQ(reread.getUpdateTime(), 15);
-  EXPECT_TRUE(reread.getMemoryProfile());
+  EXPECT_EQ(settings(reread), "m.log 31 9 4 1 15 1");
 
+  // Flush and memory profile stay as the target has them.
   const std::string target = freshConfigName("target");
   writeFile(target, config("<FlushAlways>no</FlushAlways>"));
   tvan::LogConfigurationInternal into(target.c_str());
   into.merge(source.c_str());
   tvan::LogConfigurationInternal merged(target.c_str());
-  EXPECT_EQ(merged.getLogFile(), "m.log");
-  EXPECT_EQ(merged.getDebugMask(), 0x31);
-  EXPECT_EQ(merged.getLocationMask(), 0x9);
-  EXPECT_EQ(merged.getMaxSize(), 4);
-  EXPECT_EQ(merged.getUpdateTime(), 15);
-  EXPECT_FALSE(merged.getFlushAlways());
-  EXPECT_FALSE(merged.getMemoryProfile());
+  EXPECT_EQ(settings(merged), "m.log 31 9 4 0 15 0");
 }
 
 TEST(LogConfiguration, ReadersNeverSeeAHalfAppliedReload) {
@@ -317,11 +269,11 @@ TEST(LogConfiguration, ReadersNeverSeeAHalfAppliedReload) {
   std::thread reader([&] {
     tvan::LogConfiguration handle(name.c_str());
     while (!stop) {
-      Values v = read(handle);
-      if (v.levelMask != v.maxSize) ++torn;
+      const std::string s = settings(handle);  // " <mask> 0 <size> ..."
+      if (s[1] != s[5]) ++torn;
     }
   });
-  std::string tmp = name + ".tmp";
+  const std::string tmp = name + ".tmp";
   for (int i = 0; i < 200; ++i) {
     writeFile(tmp, i % 2 ? first : second);
     ASSERT_EQ(rename(tmp.c_str(), name.c_str()), 0);  // never a half-written file

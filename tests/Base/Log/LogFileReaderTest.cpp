@@ -1,5 +1,3 @@
-#include "Base/Log/LogFileReader.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,13 +5,14 @@
 #include <vector>
 
 #include "Base/Log/Log.h"
+#include "Base/Log/LogFileReader.h"
 #include "LogTestUtil.h"
 
 namespace tvan {
 namespace {
 
 using testing::TempDir;
-using testing::writeBytes;
+using testing::writeFile;
 
 const char kDate[] = "2024/02/29 23:59:58.99";
 
@@ -30,24 +29,22 @@ std::string logFileBytes(long long offset, const std::string& body, size_t size 
 
 TEST(LogFileReader, ParsesEntryAndAuditLines) {
   LogEntry entry;
-  ASSERT_TRUE(parseLogLine(std::string(kDate) + "\tComp\t12\t34\tf.cpp\t56\tA::b()\tDEBUG2:\tx\ty", entry));
+  ASSERT_TRUE(
+      parseLogLine(std::string(kDate) + "\tComp\t12\t34\tf.cpp\t56\tA::b()\tDEBUG2:\tx\ty", entry));
   EXPECT_EQ(entry.kind, LogEntry::kEntry);
   EXPECT_EQ(entry.threadId, 34);
   EXPECT_EQ(entry.level, "DEBUG2");
   EXPECT_EQ(entry.message, "x\ty");
 
-  ASSERT_TRUE(parseLogLine(std::string(kDate) + "\tP 1 2\thost\tdom/user\tUNKNOWN\tEV\tmsg", entry));
+  ASSERT_TRUE(
+      parseLogLine(std::string(kDate) + "\tP 1 2\thost\tdom/user\tUNKNOWN\tEV\tmsg", entry));
   EXPECT_EQ(entry.kind, LogEntry::kAudit);
   EXPECT_EQ(entry.user, "dom/user");
   EXPECT_EQ(entry.event, "EV");
 
-  const std::vector<std::string> broken = {
-      "",
-      "no tabs at all",
-      "2024/02/29\tComp\t1\t2\tf\t3\tfn\tINFO:\tm",           // short date
-      std::string(kDate) + "\tC\t1\t2\tf\t3",                  // too few columns
-  };
-  for (const std::string& line : broken) {
+  for (const std::string& line : {std::string(), std::string("no tabs at all"),
+                                  std::string("2024/02/29\tComp\t1\t2\tf\t3\tfn\tINFO:\tm"),
+                                  std::string(kDate) + "\tC\t1\t2\tf\t3"}) {
     EXPECT_FALSE(parseLogLine(line, entry)) << line;
     EXPECT_EQ(entry.kind, LogEntry::kOther);
     EXPECT_EQ(entry.text, line);
@@ -65,7 +62,7 @@ TEST(LogFileReader, ReadsUpToTheHeaderOffsetSkippingZeroBytes) {
   const std::string first = std::string(kDate) + "\tC\t1\t2\tf\t3\tfn\tINFO:\tone";
   const std::string second = std::string(kDate) + "\tC\t1\t2\tf\t4\tfn\tINFO:\ttwo";
   const std::string body = first + "\r\n" + std::string(5, '\0') + second + "\r\n";
-  writeBytes(path, logFileBytes(200 + static_cast<long long>(body.size()), body + "beyond\r\n"));
+  writeFile(path, logFileBytes(200 + static_cast<long long>(body.size()), body + "beyond\r\n"));
 
   std::vector<LogEntry> entries;
   ASSERT_TRUE(LogFileReader::readAll(path, entries));
@@ -79,14 +76,9 @@ TEST(LogFileReader, ReadsUpToTheHeaderOffsetSkippingZeroBytes) {
 TEST(LogFileReader, RejectsDamagedHeaders) {
   TempDir dir;
   const std::string path = dir.file("bad.log");
-  const std::vector<std::string> damaged = {
-      "zz300" + logFileBytes(300, "").substr(5),
-      logFileBytes(150, ""),
-      logFileBytes(5000, ""),
-      "a",
-  };
-  for (const std::string& bytes : damaged) {
-    writeBytes(path, bytes);
+  for (const std::string& bytes : {"zz300" + logFileBytes(300, "").substr(5), logFileBytes(150, ""),
+                                   logFileBytes(5000, ""), std::string("a")}) {
+    writeFile(path, bytes);
     std::vector<LogEntry> entries;
     EXPECT_FALSE(LogFileReader::readAll(path, entries)) << bytes.substr(0, 8);
   }
@@ -110,10 +102,8 @@ TEST(LogFileReader, FollowsNewEntriesAndNoticesARollover) {
 
   const std::string filler(900, 'z');
   int written = 0;
-  while (::access((path + ".old").c_str(), F_OK) != 0) {
+  for (; ::access((path + ".old").c_str(), F_OK) != 0; ++written)
     log.log(kInfo, "x.cpp", 3, "f", filler);
-    ++written;
-  }
   log.log(kInfo, "x.cpp", 4, "f", "in the new file");
   EXPECT_TRUE(reader.isReplaced());
   EXPECT_EQ(reader.readNew(seen), written) << "the rest of the backup";

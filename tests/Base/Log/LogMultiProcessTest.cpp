@@ -1,7 +1,6 @@
 // Several processes writing one log file through the shared mapping.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,22 +18,8 @@ namespace {
 constexpr int kWriters = 4;
 constexpr int kEntriesPerWriter = 20000;
 
-// Runs `body` in a child process that ends with _exit (no test framework
-// teardown in the child).
-template <typename Body>
-pid_t spawn(Body body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    body();
-    ::_exit(0);
-  }
-  return pid;
-}
-
-bool waitOk(pid_t pid) {
-  int status = 0;
-  return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+using testutil::exitStatus;
+using testutil::spawnChild;
 
 TEST(LogMultiProcess, FourWritersLoseNothingAcrossOneRollover) {
   testing::useOwnLogMutex("mp");
@@ -44,16 +29,17 @@ TEST(LogMultiProcess, FourWritersLoseNothingAcrossOneRollover) {
   const std::string padding(30, 'p');
   std::vector<pid_t> children;
   for (int writer = 0; writer < kWriters; ++writer) {
-    children.push_back(spawn([&] {
+    children.push_back(spawnChild([&] {
       Log log(path.c_str(), 0xFF, kLocationFile, 5, false, false);
       log.setComponentName("MP");
       for (int i = 0; i < kEntriesPerWriter; ++i) {
         log.log(kInfo, "LogMultiProcessTest.cpp", 1, "writer", "w%d %06d %s", writer, i,
                 padding.c_str());
       }
+      return 0;
     }));
   }
-  for (pid_t child : children) EXPECT_TRUE(waitOk(child));
+  for (pid_t child : children) EXPECT_EQ(exitStatus(child), 0);
 
   std::vector<LogEntry> all;
   ASSERT_TRUE(LogFileReader::readAll(path + ".old", all));
@@ -82,17 +68,17 @@ TEST(LogMultiProcess, WriterKilledWhileWritingLeavesAUsableFile) {
   for (int round = 0; round < 3; ++round) {
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = spawn([&] {
+    const pid_t child = spawnChild([&]() -> int {
       Log log(path.c_str(), 0xFF, kLocationFile, 5, round == 1, false);
       log.log(kInfo, "k.cpp", 1, "victim", "started");
-      if (::write(ready[1], "x", 1) != 1) ::_exit(1);
+      if (::write(ready[1], "x", 1) != 1) return 1;
       for (int i = 0;; ++i) log.log(kInfo, "k.cpp", 2, "victim", "entry %d of the victim", i);
     });
     char byte;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);
     ::usleep(20000 + round * 7000);
     ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    exitStatus(child);
     ::close(ready[0]);
     ::close(ready[1]);
 

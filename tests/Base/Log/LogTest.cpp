@@ -1,5 +1,3 @@
-#include "Base/Log/Log.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Base/Log/Log.h"
 #include "Base/Log/LogFileReader.h"
 #include "Base/System/DirectoryReport.h"
 #include "LogTestUtil.h"
@@ -15,9 +14,8 @@
 namespace tvan {
 namespace {
 
-using testing::readBytes;
-using testing::TempDir;
-using testing::writeBytes;
+using testing::readFile;
+using testing::writeFile;
 
 class LogFile : public ::testing::Test {
  protected:
@@ -28,8 +26,9 @@ class LogFile : public ::testing::Test {
     EXPECT_TRUE(LogFileReader::readAll(path, out)) << path;
     return out;
   }
+  bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-  TempDir dir_;
+  testing::TempDir dir_;
 };
 
 long long headerOffset(const std::string& bytes) { return std::atoll(bytes.c_str() + 2); }
@@ -41,7 +40,7 @@ TEST_F(LogFile, NewFileIsPresizedWithHeaderAndFirstEntryAt200) {
     log.setComponentName("Comp");
     log.log(kInfo, "src/dir\\sub/Source.cpp", 42, "Klass::method()", "hello %d", 7);
   }
-  const std::string bytes = readBytes(path);
+  const std::string bytes = readFile(path);
   ASSERT_EQ(bytes.size(), 1000000u);
   EXPECT_EQ(bytes.substr(0, 2), "aa");
   EXPECT_EQ(bytes.substr(50, 30), "Tovan Studio Log File - rev aa");
@@ -56,16 +55,13 @@ TEST_F(LogFile, NewFileIsPresizedWithHeaderAndFirstEntryAt200) {
   EXPECT_EQ(bytes[5], '\0');
   EXPECT_EQ(bytes.find_first_not_of('\0', lineEnd + 2), std::string::npos);
 
-  LogEntry entry;
-  ASSERT_TRUE(parseLogLine(line, entry));
-  EXPECT_EQ(entry.kind, LogEntry::kEntry);
-  EXPECT_EQ(entry.component, "Comp");
-  EXPECT_EQ(entry.processId, ::getpid());
-  EXPECT_EQ(entry.sourceFile, "Source.cpp");
-  EXPECT_EQ(entry.line, 42);
-  EXPECT_EQ(entry.function, "Klass::method()");
-  EXPECT_EQ(entry.level, "INFO");
-  EXPECT_EQ(entry.message, "hello 7");
+  LogEntry e;
+  ASSERT_TRUE(parseLogLine(line, e));
+  EXPECT_EQ(e.kind, LogEntry::kEntry);
+  EXPECT_EQ(e.processId, ::getpid());
+  EXPECT_EQ(e.component + "|" + e.sourceFile + "|" + std::to_string(e.line) + "|" + e.function +
+                "|" + e.level + "|" + e.message,
+            "Comp|Source.cpp|42|Klass::method()|INFO|hello 7");
 
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -79,10 +75,10 @@ TEST_F(LogFile, EmptyMessageWritesNoLine) {
   log.log(kInfo, "f.cpp", 1, "f", "%s", "");
   log.log(kInfo, "f.cpp", 1, "f", std::string());
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+  EXPECT_FALSE(exists(path));
 }
 
-TEST_F(LogFile, LongMessageIsChunkedRepeatingTheColumns) {
+TEST_F(LogFile, LongMessagesAndColumnsAreChunkedRepeatingTheColumns) {
   const std::string path = dir_.file("chunks.log");
   Log log(path.c_str(), 0xFF, kLocationFile, 1, true, false);
   log.setComponentName("C");
@@ -95,26 +91,22 @@ TEST_F(LogFile, LongMessageIsChunkedRepeatingTheColumns) {
   ASSERT_EQ(lines.size(), (message.size() + chunk - 1) / chunk);
   std::string joined;
   for (const LogEntry& e : lines) {
-    EXPECT_EQ(e.kind, LogEntry::kEntry);
-    EXPECT_EQ(e.component, "C");
-    EXPECT_EQ(e.sourceFile, "file.cpp");
-    EXPECT_EQ(e.level, "WARNING");
+    EXPECT_EQ(e.component + "|" + e.sourceFile + "|" + e.level, "C|file.cpp|WARNING");
     EXPECT_LE(e.message.size(), chunk);
     joined += e.message;
   }
   EXPECT_EQ(lines[0].message.size(), chunk);
   EXPECT_EQ(joined, message);
-}
 
-TEST_F(LogFile, FixedColumnsLongerThanALineStillEnd) {
-  const std::string path = dir_.file("wide.log");
-  Log log(path.c_str(), 0xFF, kLocationFile, 1, true, false);
+  // Fixed columns longer than a line still end.
+  const std::string wide = dir_.file("wide.log");
+  Log wideLog(wide.c_str(), 0xFF, kLocationFile, 1, true, false);
   const std::string function(1500, 'f');
-  log.log(kInfo, "x.cpp", 1, function.c_str(), "abc");
-  const std::vector<LogEntry> lines = entries(path);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].message + lines[1].message + lines[2].message, "abc");
-  EXPECT_EQ(lines[2].function, function);
+  wideLog.log(kInfo, "x.cpp", 1, function.c_str(), "abc");
+  const std::vector<LogEntry> wideLines = entries(wide);
+  ASSERT_EQ(wideLines.size(), 3u);
+  EXPECT_EQ(wideLines[0].message + wideLines[1].message + wideLines[2].message, "abc");
+  EXPECT_EQ(wideLines[2].function, function);
 }
 
 TEST_F(LogFile, LineBreaksBecomeSpacesInTheFileOnly) {
@@ -143,9 +135,8 @@ TEST_F(LogFile, LevelMaskAndLevelTexts) {
   EXPECT_EQ(lines[0].message, "kept info");
   EXPECT_EQ(lines[0].function, "[unknown]");
   EXPECT_EQ(lines[1].level, "UNKNOWN");
-  EXPECT_EQ(lines[2].component, "Other");
-  EXPECT_EQ(lines[2].level, "ERROR");
-  EXPECT_EQ(lines[2].message, "%s %d not expanded");
+  EXPECT_EQ(lines[2].component + "|" + lines[2].level + "|" + lines[2].message,
+            "Other|ERROR|%s %d not expanded");
 }
 
 TEST_F(LogFile, RolloverMovesTheFileToOldAndStartsAFreshOne) {
@@ -153,17 +144,14 @@ TEST_F(LogFile, RolloverMovesTheFileToOldAndStartsAFreshOne) {
   Log log(path.c_str(), 0xFF, kLocationFile, 1, false, false);
   const std::string message(900, 'm');
   int written = 0;
-  while (::access((path + ".old").c_str(), F_OK) != 0 && written < 2000) {
-    log.log(kInfo, "x.cpp", written++, "f", message);
-  }
+  while (!exists(path + ".old") && written < 2000) log.log(kInfo, "x.cpp", written++, "f", message);
   ASSERT_LT(written, 2000);
-  const std::string old = readBytes(path + ".old");
-  EXPECT_GT(headerOffset(old), 1000000);
+  EXPECT_GT(headerOffset(readFile(path + ".old")), 1000000);
   EXPECT_EQ(entries(path + ".old").size(), static_cast<size_t>(written));
-  EXPECT_NE(::access(path.c_str(), F_OK), 0) << "the next entry creates the new file";
+  EXPECT_FALSE(exists(path)) << "the next entry creates the new file";
 
   log.log(kInfo, "x.cpp", 1, "f", "first of the new file");
-  const std::string fresh = readBytes(path);
+  const std::string fresh = readFile(path);
   ASSERT_EQ(fresh.size(), 1000000u);
   const std::vector<LogEntry> lines = entries(path);
   ASSERT_EQ(lines.size(), 1u);
@@ -172,19 +160,18 @@ TEST_F(LogFile, RolloverMovesTheFileToOldAndStartsAFreshOne) {
 
 TEST_F(LogFile, DamagedHeaderIsNeverWrittenOver) {
   const std::string padding(1000, '\0');
-  const std::vector<std::string> damaged = {
-      "zz200" + std::string(195, ' ') + padding,     // foreign format mark
-      "aa150" + std::string(195, ' ') + padding,     // offset inside the header
-      "aa999999" + std::string(192, ' ') + padding,  // offset past the end
-      "aa",                                          // shorter than a header
-  };
-  for (const std::string& bytes : damaged) {
+  for (const std::string& bytes : {
+           "zz200" + std::string(195, ' ') + padding,     // foreign format mark
+           "aa150" + std::string(195, ' ') + padding,     // offset inside the header
+           "aa999999" + std::string(192, ' ') + padding,  // offset past the end
+           std::string("aa"),                             // shorter than a header
+       }) {
     const std::string path = dir_.file("damaged.log");
     ::unlink((path + ".old").c_str());
-    writeBytes(path, bytes);
+    writeFile(path, bytes);
     Log log(path.c_str(), 0xFF, kLocationFile, 1, true, false);
     log.log(kInfo, "x.cpp", 1, "f", "after damage");
-    EXPECT_EQ(readBytes(path + ".old"), bytes) << "the damaged file is kept as the backup";
+    EXPECT_EQ(readFile(path + ".old"), bytes) << "the damaged file is kept as the backup";
     const std::vector<LogEntry> lines = entries(path);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].message, "after damage");
@@ -199,7 +186,7 @@ TEST_F(LogFile, EveryWriterFollowsARolloverByAnother) {
   Log second(path.c_str(), 0xFF, kLocationFile, 1, false, false);
   first.log(kInfo, "x.cpp", 1, "f", "first before");
   const std::string message(900, 's');
-  while (::access((path + ".old").c_str(), F_OK) != 0) second.log(kInfo, "x.cpp", 2, "f", message);
+  while (!exists(path + ".old")) second.log(kInfo, "x.cpp", 2, "f", message);
   first.log(kInfo, "x.cpp", 3, "f", "first after");
 
   const std::vector<LogEntry> backup = entries(path + ".old");
@@ -221,15 +208,14 @@ TEST_F(LogFile, AuditEntriesCarryWhoDidWhatWhere) {
 
   const std::vector<LogEntry> lines = entries(path);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].kind, LogEntry::kAudit);
-  EXPECT_EQ(lines[0].product, "Product 1.2 beta");
-  EXPECT_EQ(lines[0].computer, audit.getComputerName());
-  EXPECT_EQ(lines[0].user, audit.getUserName());
-  EXPECT_NE(lines[0].user.find('/'), std::string::npos);
-  EXPECT_EQ(lines[0].component, "UNKNOWN");
-  EXPECT_EQ(lines[0].event, "LOGIN");
-  EXPECT_EQ(lines[0].message, "user bob");
-  EXPECT_EQ(readBytes(path).size(), 1000000u);
+  const LogEntry& e = lines[0];
+  EXPECT_EQ(e.kind, LogEntry::kAudit);
+  EXPECT_EQ(e.product + "|" + e.computer + "|" + e.user + "|" + e.component + "|" + e.event + "|" +
+                e.message,
+            "Product 1.2 beta|" + audit.getComputerName() + "|" + audit.getUserName() +
+                "|UNKNOWN|LOGIN|user bob");
+  EXPECT_NE(e.user.find('/'), std::string::npos);
+  EXPECT_EQ(readFile(path).size(), 1000000u);
 }
 
 TEST_F(LogFile, ConstructorSettings) {
@@ -237,18 +223,12 @@ TEST_F(LogFile, ConstructorSettings) {
   EXPECT_EQ(plain.getLevelMask(), 0xFF);
   EXPECT_EQ(plain.getLocationMask(), 9);
   EXPECT_EQ(plain.getMaxSize(), 20);
-  EXPECT_TRUE(plain.getFlushAlways());
-  EXPECT_TRUE(plain.isSettingsFixed());
-  EXPECT_EQ(plain.getComponentName(), "");
-
+  EXPECT_TRUE(plain.getFlushAlways() && plain.isSettingsFixed());
   Log direct("d.log", 0x3, 1, 0, false, true);
   EXPECT_EQ(direct.getMaxSize(), 5);
   EXPECT_EQ(direct.getUpdateTime(), 60);
-  EXPECT_TRUE(direct.getMemoryProfile());
-
   Log configured(nullptr, kConfigFileLog);
   EXPECT_FALSE(configured.isSettingsFixed());
-  EXPECT_EQ(configured.getUpdateTime(), 60);
 
   char date[32];
   Log::getDateTime(date);
@@ -260,10 +240,10 @@ TEST_F(LogFile, ConstructorSettings) {
 TEST_F(LogFile, ConfiguredLogReadsItsSettingsFromXml) {
   const std::string logPath = dir_.file("configured.log");
   const std::string config = dir_.file("config.xml");
-  writeBytes(config, "<?xml version=\"1.0\"?>\n<Root><Log><LogFile>" + logPath +
-                         "</LogFile><LevelMask>0x10</LevelMask><LocationMask>0x1</LocationMask>"
-                         "<MaximumSize>1</MaximumSize><FlushAlways>yes</FlushAlways>"
-                         "<UpdateTime>60</UpdateTime></Log></Root>\n");
+  writeFile(config, "<?xml version=\"1.0\"?>\n<Root><Log><LogFile>" + logPath +
+                        "</LogFile><LevelMask>0x10</LevelMask><LocationMask>0x1</LocationMask>"
+                        "<MaximumSize>1</MaximumSize><FlushAlways>yes</FlushAlways>"
+                        "<UpdateTime>60</UpdateTime></Log></Root>\n");
   Log log(config.c_str(), kConfigFileLog);
   log.log(kWarning, "x.cpp", 1, "f", "masked out");
   log.log(kInfo, "x.cpp", 2, "f", "configured");
@@ -272,35 +252,29 @@ TEST_F(LogFile, ConfiguredLogReadsItsSettingsFromXml) {
   const std::vector<LogEntry> lines = entries(logPath);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].message, "configured");
-  EXPECT_EQ(readBytes(logPath).size(), 1000000u);
+  EXPECT_EQ(readFile(logPath).size(), 1000000u);
 }
 
 TEST_F(LogFile, MissingConfigurationIsReportedAndRetried) {
+  auto report = [](Log& log) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    log.log(kCritical, "x.cpp", 1, "f", "no settings");
+    log.log(kCritical, "x.cpp", 2, "f", "still none");
+    ::testing::internal::GetCapturedStderr();
+    return ::testing::internal::GetCapturedStdout();
+  };
   Log log(dir_.file("missing.xml").c_str(), kConfigFileLog);
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  log.log(kCritical, "x.cpp", 1, "f", "no settings");
-  log.log(kCritical, "x.cpp", 2, "f", "still none");
-  ::testing::internal::GetCapturedStderr();
-  std::string out = ::testing::internal::GetCapturedStdout();
-  size_t reports = 0;
-  for (size_t at = out.find("Log::updatePrefs"); at != std::string::npos;
-       at = out.find("Log::updatePrefs", at + 1)) {
-    ++reports;
-  }
-  EXPECT_EQ(reports, 2u) << out;
+  std::string out = report(log);
+  EXPECT_EQ(testutil::countOf(out, "Log::updatePrefs"), 2u) << out;
   EXPECT_EQ(out.rfind("Log::updatePrefsError: ", 0), 0u) << out;
   EXPECT_EQ(log.getLevelMask(), 0);
 
   // A malformed file is reported with the parser's own text, as thrown.
   const std::string malformed = dir_.file("malformed.xml");
-  writeBytes(malformed, "<Root><Log></Root>");
+  writeFile(malformed, "<Root><Log></Root>");
   Log broken(malformed.c_str(), kConfigFileLog);
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  broken.log(kCritical, "x.cpp", 1, "f", "no settings");
-  ::testing::internal::GetCapturedStderr();
-  out = ::testing::internal::GetCapturedStdout();
+  out = report(broken);
   EXPECT_EQ(out.rfind("Log::updatePrefsXMLParser::", 0), 0u) << out;
   EXPECT_EQ(out.find('\n'), std::string::npos) << out;
 }
@@ -312,8 +286,7 @@ TEST_F(LogFile, DirectoryEventsReachTheLog) {
   reportDirectoryEvent(&log, kError, "Unable to process directory %s: %d", "/x", 2);
   const std::vector<LogEntry> lines = entries(path);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].level, "ERROR");
-  EXPECT_EQ(lines[0].message, "Unable to process directory /x: 2");
+  EXPECT_EQ(lines[0].level + "|" + lines[0].message, "ERROR|Unable to process directory /x: 2");
 }
 
 }  // namespace

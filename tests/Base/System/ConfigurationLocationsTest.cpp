@@ -1,12 +1,12 @@
-#include "Base/System/ConfigurationLocations.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "Base/System/ConfigurationLocations.h"
 #include "Base/System/Registry.h"
+#include "TestUtil.h"
 
 namespace {
 
@@ -16,16 +16,12 @@ using tvan::Registry;
 class ConfigurationLocationsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tvan_locations_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    setenv("TVAN_REGISTRY_FILE", (dir_ + "/registry").c_str(), 1);
+    setenv("TVAN_REGISTRY_FILE", dir_.file("registry").c_str(), 1);
     for (const char* name : kVariables) unsetenv(name);
   }
   void TearDown() override {
     for (const char* name : kVariables) unsetenv(name);
     unsetenv("TVAN_REGISTRY_FILE");
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
   }
 
   static void setKEF(const char* name, const char* value) {
@@ -37,7 +33,7 @@ class ConfigurationLocationsTest : public ::testing::Test {
 
   static constexpr const char* kVariables[] = {"KEF_CONFIGURATION", "QUENTA_CONFIGURATION",
                                                "ORMIX_CONFIGURATION"};
-  std::string dir_;
+  testutil::TempDir dir_{"tvan_locations"};
 };
 
 TEST_F(ConfigurationLocationsTest, KEFConfigurationFollowsRegistryThenEnvironment) {
@@ -60,38 +56,39 @@ TEST_F(ConfigurationLocationsTest, KEFConfigurationFollowsRegistryThenEnvironmen
 }
 
 TEST_F(ConfigurationLocationsTest, QuentaFilesFallBackToBareNames) {
-  std::string out;
-  EXPECT_EQ(tvan::getViewerConfigurationFileName(out), "ViewerConfiguration.xml");
-  EXPECT_EQ(tvan::getQuentaConfigurationFileName(out), "QuentaConfiguration.xml");
-  EXPECT_EQ(tvan::getAnnotationListFileName(out), "AllAnnotationList.xml");
-  EXPECT_EQ(tvan::getOrmixConfigurationFileName(out), "OrmixConfiguration.xml");
-  EXPECT_EQ(tvan::getConfigurationDirectoryName(out), "");
-  EXPECT_EQ(tvan::getPrintConfigurationFileName(out), "");
-  EXPECT_EQ(tvan::getAuditLogDirName(out), "");
-  EXPECT_EQ(tvan::getQuentaTempRootDirName(out), "");
-  EXPECT_EQ(tvan::getCORBAIORFullyQualifiedFile(out), "/KEF.ior");
+  // Viewer, Quenta, annotation list, Ormix, configuration directory, print
+  // defaults, audit log, temporary root, IOR file.
+  auto all = [] {
+    std::string out;
+    std::string text = tvan::getViewerConfigurationFileName(out);
+    for (auto get : {tvan::getQuentaConfigurationFileName, tvan::getAnnotationListFileName,
+                     tvan::getOrmixConfigurationFileName, tvan::getConfigurationDirectoryName,
+                     tvan::getPrintConfigurationFileName, tvan::getAuditLogDirName,
+                     tvan::getQuentaTempRootDirName, tvan::getCORBAIORFullyQualifiedFile}) {
+      text += "|" + std::string(get(out));
+    }
+    return text;
+  };
+  EXPECT_EQ(all(),
+            "ViewerConfiguration.xml|QuentaConfiguration.xml|AllAnnotationList.xml|"
+            "OrmixConfiguration.xml|||||/KEF.ior");
 
   setenv("QUENTA_CONFIGURATION", "/q", 1);
   setenv("ORMIX_CONFIGURATION", "/o", 1);
   setenv("KEF_CONFIGURATION", "/k", 1);
-  EXPECT_EQ(tvan::getViewerConfigurationFileName(out), "/q/ViewerConfiguration.xml");
-  EXPECT_EQ(tvan::getAnnotationListFileName(out), "/q/AllAnnotationList.xml");
-  EXPECT_EQ(tvan::getOrmixConfigurationFileName(out), "/o/OrmixConfiguration.xml");
-  EXPECT_EQ(tvan::getConfigurationDirectoryName(out), "/q/");
-  EXPECT_EQ(tvan::getPrintConfigurationFileName(out), "/k/PrintDefaults.xml");
+  EXPECT_EQ(all(),
+            "/q/ViewerConfiguration.xml|/q/QuentaConfiguration.xml|/q/AllAnnotationList.xml|"
+            "/o/OrmixConfiguration.xml|/q/|/k/PrintDefaults.xml|||/KEF.ior");
 
   setQuenta("QuentaHome", "/opt/q");
   setQuenta("QuentaDataTop", "/data");
   setQuenta("QuentaTmpRoot", "/tmp/q");
   setKEF("ConfigPath", "/etc/kef");
-  EXPECT_EQ(tvan::getViewerConfigurationFileName(out), "/opt/q/config/ViewerConfiguration.xml");
-  EXPECT_EQ(tvan::getQuentaConfigurationFileName(out), "/opt/q/config/QuentaConfiguration.xml");
-  EXPECT_EQ(tvan::getOrmixConfigurationFileName(out), "/opt/q/config/OrmixConfiguration.xml");
-  EXPECT_EQ(tvan::getConfigurationDirectoryName(out), "/opt/q/config/");
-  EXPECT_EQ(tvan::getPrintConfigurationFileName(out), "/etc/kef/PrintDefaults.xml");
-  EXPECT_EQ(tvan::getAuditLogDirName(out), "/data/AuditLog");
-  EXPECT_EQ(tvan::getQuentaTempRootDirName(out), "/tmp/q");
-  EXPECT_EQ(tvan::getCORBAIORFullyQualifiedFile(out), "/tmp/q/KEF.ior");
+  EXPECT_EQ(
+      all(),
+      "/opt/q/config/ViewerConfiguration.xml|/opt/q/config/QuentaConfiguration.xml|"
+      "/opt/q/config/AllAnnotationList.xml|/opt/q/config/OrmixConfiguration.xml|/opt/q/config/|"
+      "/etc/kef/PrintDefaults.xml|/data/AuditLog|/tmp/q|/tmp/q/KEF.ior");
 }
 
 TEST_F(ConfigurationLocationsTest, EmptyEnvironmentVariableStillCounts) {

@@ -1,5 +1,3 @@
-#include "Base/System/GeneralConfiguration.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include "Base/Log/Log.h"
 #include "Base/Log/LogConfiguration.h"
 #include "Base/Log/LogFileReader.h"
+#include "Base/System/GeneralConfiguration.h"
 #include "ConfigTestUtil.h"
 
 namespace {
@@ -27,81 +26,51 @@ std::string prefs(const std::string& body) {
   return "<KEFPrefs><VolumePrefs/><Log><LevelMask>0</LevelMask></Log>" + body + "</KEFPrefs>";
 }
 
-struct Options {
-  bool found = false;
-  bool enabled = true;
+// A service's options as one text: found, enabled, singleton, persistent,
+// exe, priority (H, M or L), value, remote.
+std::string options(tvan::GeneralConfiguration& gc, const std::string& service) {
+  bool enabled = true, persistent = true, exe = true, remote = true;
   int singleton = -1;
-  bool persistent = true;
-  bool exe = true;
   tvan::PriorityEnum priority = tvan::kPriorityHigh;
   std::string value = "stale";
-  bool remote = true;
-};
-
-Options options(tvan::GeneralConfiguration& gc, const std::string& service) {
-  Options o;
-  o.found = gc.getServiceOptions(service, o.enabled, o.singleton, o.persistent, o.exe, o.priority,
-                                 o.value, o.remote);
-  return o;
+  const bool found =
+      gc.getServiceOptions(service, enabled, singleton, persistent, exe, priority, value, remote);
+  return std::to_string(found) + " " + std::to_string(enabled) + " " + std::to_string(singleton) +
+         " " + std::to_string(persistent) + " " + std::to_string(exe) + " " + "HML"[priority] +
+         " '" + value + "' " + std::to_string(remote);
 }
 
-void expectDefaults(const Options& o) {
-  EXPECT_FALSE(o.found);
-  EXPECT_FALSE(o.enabled);
-  EXPECT_EQ(o.singleton, 999999);
-  EXPECT_FALSE(o.persistent);
-  EXPECT_FALSE(o.exe);
-  EXPECT_EQ(o.priority, tvan::kPriorityLow);
-  EXPECT_EQ(o.value, "");
-  EXPECT_FALSE(o.remote);
+// Retry count and timeout, complete timeout, active services, KEF number.
+std::vector<int> numbers(tvan::GeneralConfiguration& gc) {
+  return {gc.getRetryCount(), gc.getRetryTimeout(), gc.getCompleteTimeout(),
+          gc.getMaxActiveServices(), gc.getKEFNumber()};
 }
+
+const char kAbsent[] = "0 0 999999 0 0 L '' 0";
 
 }  // namespace
 
 TEST(GeneralConfiguration, ServiceTimeoutsAndOptions) {
   const std::string name = freshConfigName("gc_services");
-  writeFile(name, prefs("<SupportedServices>"
-                        "<FULL ENABLED=\"1\" timeOut=\"45\" Singleton=\"3\" Persistent=\"yes\" "
-                        "Exe=\"yes\" Priority=\"HIGH\" Remote=\"yes\">opts</FULL>"
-                        "<BARE/>"
-                        "<ONE ENABLED=\"yes\" Singleton=\"yes\" Priority=\"MEDIUM\" Persistent=\"Yes\"/>"
-                        "<NONE Singleton=\"no\" Priority=\"low\"/>"
-                        "<LOWP Priority=\"LOW\" timeOut=\"\"/>"
-                        "</SupportedServices>"));
+  writeFile(name,
+            prefs("<SupportedServices>"
+                  "<FULL ENABLED=\"1\" timeOut=\"45\" Singleton=\"3\" Persistent=\"yes\" "
+                  "Exe=\"yes\" Priority=\"HIGH\" Remote=\"yes\">opts</FULL>"
+                  "<BARE/>"
+                  "<ONE ENABLED=\"yes\" Singleton=\"yes\" Priority=\"MEDIUM\" Persistent=\"Yes\"/>"
+                  "<NONE Singleton=\"no\" Priority=\"low\"/>"
+                  "<LOWP Priority=\"LOW\" timeOut=\"\"/>"
+                  "</SupportedServices>"));
   tvan::GeneralConfiguration gc(name.c_str());
   EXPECT_EQ(gc.getServicesTimeout("FULL"), 45);
-  EXPECT_EQ(gc.getServicesTimeout("BARE"), -1);
-  EXPECT_EQ(gc.getServicesTimeout("LOWP"), -1);
-  EXPECT_EQ(gc.getServicesTimeout("UNKNOWN"), -1);
-  EXPECT_EQ(gc.getServicesTimeout(""), -1);
-
-  Options o = options(gc, "FULL");
-  EXPECT_TRUE(o.found);
-  EXPECT_TRUE(o.enabled);
-  EXPECT_EQ(o.singleton, 3);
-  EXPECT_TRUE(o.persistent);
-  EXPECT_TRUE(o.exe);
-  EXPECT_EQ(o.priority, tvan::kPriorityHigh);
-  EXPECT_EQ(o.value, "opts");
-  EXPECT_TRUE(o.remote);
-
-  o = options(gc, "ONE");
-  EXPECT_TRUE(o.found);
-  EXPECT_FALSE(o.enabled);  // only "1" enables
-  EXPECT_EQ(o.singleton, 1);
-  EXPECT_FALSE(o.persistent);
-  EXPECT_EQ(o.priority, tvan::kPriorityMedium);
-
-  o = options(gc, "NONE");
-  EXPECT_TRUE(o.found);
-  EXPECT_EQ(o.singleton, 999999);
-  EXPECT_EQ(o.priority, tvan::kPriorityLow);
-
-  o = options(gc, "BARE");
-  EXPECT_TRUE(o.found);
-  o.found = false;
-  expectDefaults(o);
-  expectDefaults(options(gc, "UNKNOWN"));
+  for (const char* service : {"BARE", "LOWP", "UNKNOWN", ""}) {
+    EXPECT_EQ(gc.getServicesTimeout(service), -1) << service;
+  }
+  EXPECT_EQ(options(gc, "FULL"), "1 1 3 1 1 H 'opts' 1");
+  EXPECT_EQ(options(gc, "ONE"), "1 0 1 0 0 M '' 0");  // only "1" enables, only "yes" is yes
+  EXPECT_EQ(options(gc, "NONE"), "1 0 999999 0 0 L '' 0");
+  EXPECT_EQ(options(gc, "BARE"), "1 0 999999 0 0 L '' 0");
+  EXPECT_EQ(options(gc, "UNKNOWN"), kAbsent);
 }
 
 TEST(GeneralConfiguration, EveryDefaultOfAnEmptyFile) {
@@ -111,35 +80,29 @@ TEST(GeneralConfiguration, EveryDefaultOfAnEmptyFile) {
   std::string path = "unchanged";
   EXPECT_FALSE(gc.getStatisticsFile(path));
   EXPECT_EQ(path, "unchanged");
-  EXPECT_EQ(gc.getRetryCount(), 5);
-  EXPECT_EQ(gc.getRetryTimeout(), 5);
-  EXPECT_EQ(gc.getCompleteTimeout(), 30);
-  EXPECT_EQ(gc.getMaxActiveServices(), 10);
-  EXPECT_EQ(gc.getKEFNumber(), 0);
+  EXPECT_EQ(numbers(gc), (std::vector<int>{5, 5, 30, 10, 0}));
   EXPECT_EQ(gc.getVersion(), "4.0");
   EXPECT_EQ(gc.getServiceExeName(), "");
   EXPECT_FALSE(gc.test());
   std::vector<std::string> names;
-  EXPECT_FALSE(gc.getSupportedServices(names));
-  EXPECT_FALSE(gc.getStartupServices(names));
-  std::string dir;
-  EXPECT_FALSE(gc.getKEFRootDir(dir));
-  expectDefaults(options(gc, "AUTODELETE"));
+  EXPECT_FALSE(gc.getSupportedServices(names) || gc.getStartupServices(names));
+  EXPECT_FALSE(gc.getKEFRootDir(path));
+  EXPECT_EQ(options(gc, "AUTODELETE"), kAbsent);
 }
 
 TEST(GeneralConfiguration, WritesItsFindingsToItsOwnLog) {
   const std::string name = freshConfigName("gc_logged");
   const std::string logName = name + ".log";
-  writeFile(name, "<KEFPrefs><Log><LogFile>" + logName + "</LogFile><LevelMask>0xFFFF</LevelMask>"
-                  "<LocationMask>0x1</LocationMask><MaximumSize>1</MaximumSize>"
-                  "<FlushAlways>yes</FlushAlways></Log><SupportedServices>"
-                  "<SVC ENABLED=\"0\" timeOut=\"45\" Singleton=\"2\" Priority=\"low\"/>"
-                  "</SupportedServices></KEFPrefs>");
+  writeFile(name, "<KEFPrefs><Log><LogFile>" + logName +
+                      "</LogFile><LevelMask>0xFFFF</LevelMask>"
+                      "<LocationMask>0x1</LocationMask><MaximumSize>1</MaximumSize>"
+                      "<FlushAlways>yes</FlushAlways></Log><SupportedServices>"
+                      "<SVC ENABLED=\"0\" timeOut=\"45\" Singleton=\"2\" Priority=\"low\"/>"
+                      "</SupportedServices></KEFPrefs>");
   tvan::GeneralConfiguration gc(name.c_str());
   EXPECT_EQ(gc.getServicesTimeout("SVC"), 45);
   EXPECT_EQ(gc.getServicesTimeout("GONE"), -1);
-  Options o = options(gc, "SVC");
-  EXPECT_EQ(o.priority, tvan::kPriorityLow);
+  EXPECT_EQ(options(gc, "SVC"), "1 0 2 0 0 L '' 0");
   options(gc, "GONE");
   std::string path;
   gc.getStatisticsFile(path);
@@ -211,7 +174,7 @@ TEST(GeneralConfiguration, UnloadableFileAnswersDefaultsAndIsNotRetriedUntilItCh
     EXPECT_EQ(gc.getServicesTimeout("AUTODELETE"), -1);
     std::string path;
     EXPECT_FALSE(gc.getStatisticsFile(path));
-    expectDefaults(options(gc, "AUTODELETE"));
+    EXPECT_EQ(options(gc, "AUTODELETE"), kAbsent);
   }
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -242,22 +205,17 @@ TEST(GeneralConfiguration, SettersAndSaveRoundTrip) {
   // A second file name for the same path loads the saved file afresh.
   const std::string other = std::string(name).insert(name.rfind('/'), "/.");
   tvan::GeneralConfiguration reread(other.c_str());
-  EXPECT_EQ(reread.getRetryCount(), 7);
-  EXPECT_EQ(reread.getRetryTimeout(), 8);
-  EXPECT_EQ(reread.getCompleteTimeout(), 31);
-  EXPECT_EQ(reread.getMaxActiveServices(), 3);
-  EXPECT_EQ(reread.getKEFNumber(), 2);
+  EXPECT_EQ(numbers(reread), (std::vector<int>{7, 8, 31, 3, 2}));
   EXPECT_EQ(reread.getVersion(), "4.1");
   std::string path;
   EXPECT_TRUE(reread.getStatisticsFile(path));
   EXPECT_EQ(path, "stats.txt");
-  std::vector<std::string> names;
-  EXPECT_TRUE(reread.getSupportedServices(names));
-  EXPECT_EQ(names, (std::vector<std::string>{"KEEP", "NEW"}));
+  std::vector<std::string> supported, startup;
+  EXPECT_TRUE(reread.getSupportedServices(supported) && reread.getStartupServices(startup));
+  EXPECT_EQ(supported, (std::vector<std::string>{"KEEP", "NEW"}));
+  EXPECT_EQ(startup, supported);
   EXPECT_EQ(reread.getServicesTimeout("KEEP"), 9);  // kept with its options
-  EXPECT_TRUE(options(reread, "NEW").enabled);
-  EXPECT_TRUE(reread.getStartupServices(names));
-  EXPECT_EQ(names, (std::vector<std::string>{"KEEP", "NEW"}));
+  EXPECT_EQ(options(reread, "NEW")[2], '1');        // enabled
 }
 
 TEST(GeneralConfiguration, BundledExampleServesTheAutoDeleteService) {
@@ -267,11 +225,7 @@ TEST(GeneralConfiguration, BundledExampleServesTheAutoDeleteService) {
   writeFile(name, readFile(source));
   tvan::GeneralConfiguration gc(name.c_str());
   EXPECT_EQ(gc.getServicesTimeout("AUTODELETE"), 20);
-  Options o = options(gc, "AUTODELETE");
-  EXPECT_TRUE(o.found);
-  EXPECT_TRUE(o.enabled);
-  EXPECT_FALSE(o.persistent);
-  EXPECT_EQ(o.priority, tvan::kPriorityLow);
+  EXPECT_EQ(options(gc, "AUTODELETE"), "1 1 1 0 0 L '' 0");
   std::string path;
   EXPECT_TRUE(gc.getStatisticsFile(path));
   EXPECT_FALSE(path.empty());
@@ -292,9 +246,10 @@ TEST(GeneralConfiguration, FirstLoadsRunBesideLogsThatRereadTheirSettings) {
   std::vector<std::string> names;
   for (int i = 0; i < 30; ++i) {
     names.push_back(freshConfigName("gc_busy"));
-    writeFile(names.back(), "<KEFPrefs><Log><LevelMask>0</LevelMask>"
-                            "<UpdateTime>0</UpdateTime></Log><SupportedServices>"
-                            "<S timeOut=\"3\"/></SupportedServices></KEFPrefs>");
+    writeFile(names.back(),
+              "<KEFPrefs><Log><LevelMask>0</LevelMask>"
+              "<UpdateTime>0</UpdateTime></Log><SupportedServices>"
+              "<S timeOut=\"3\"/></SupportedServices></KEFPrefs>");
   }
   std::thread logger([&] {
     for (const std::string& name : names) {

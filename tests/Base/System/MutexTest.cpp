@@ -1,20 +1,20 @@
-#include "Base/System/Mutex.h"
-
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "Base/BaseTypes/Error.h"
 #include "Base/System/FunctionMutex.h"
+#include "Base/System/Mutex.h"
 #include "Base/System/Platform/NamedMutex.h"
 #include "Base/System/ScopedGuard.h"
+#include "TestUtil.h"
 
 namespace tvan {
 namespace {
@@ -28,15 +28,7 @@ struct UniqueName {
   std::string text;
 };
 
-// Runs `body` in a child process and returns its exit status.
-template <class Body>
-int inChild(Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testutil::runInChild;
 
 // Whether another thread can take the mutex at once (it releases it again).
 bool otherThreadGets(const Mutex& m) {
@@ -52,12 +44,12 @@ TEST(Mutex, ProcessMutexExcludesOtherProcesses) {
   UniqueName name("exclude");
   Mutex mutex(VString(name.text), kProcessMutex);
   ASSERT_TRUE(mutex.lock());
-  EXPECT_EQ(0, inChild([&] {
+  EXPECT_EQ(0, runInChild([&] {
               Mutex other(VString(name.text), kProcessMutex);
               return other.lock(kNoBlock) ? 1 : 0;
             }));
   mutex.unlock();
-  EXPECT_EQ(0, inChild([&] {
+  EXPECT_EQ(0, runInChild([&] {
               Mutex other(VString(name.text), kProcessMutex);
               if (!other.lock(kNoBlock)) return 1;
               other.unlock();
@@ -72,28 +64,25 @@ TEST(Mutex, ProcessMutexSerialisesReadModifyWriteAcrossProcesses) {
   ASSERT_NE(MAP_FAILED, (void*)counter);
   *counter = 0;
   constexpr int kRounds = 2000;
-  pid_t children[2];
-  for (pid_t& child : children) {
-    child = fork();
-    if (child == 0) {
-      Mutex m(VString(name.text), kProcessMutex);
-      for (int i = 0; i < kRounds; ++i) {
-        FunctionMutex guard(&m);
-        const int seen = *counter;
-        if (i % 16 == 0) sched_yield();
-        *counter = seen + 1;
-      }
-      _exit(0);
+  auto body = [&] {
+    Mutex m(VString(name.text), kProcessMutex);
+    for (int i = 0; i < kRounds; ++i) {
+      FunctionMutex guard(&m);
+      const int seen = *counter;
+      if (i % 16 == 0) sched_yield();
+      *counter = seen + 1;
     }
-  }
-  for (pid_t child : children) waitpid(child, nullptr, 0);
+    return 0;
+  };
+  const pid_t children[2] = {testutil::spawnChild(body), testutil::spawnChild(body)};
+  for (pid_t child : children) EXPECT_EQ(0, testutil::exitStatus(child));
   EXPECT_EQ(2 * kRounds, *counter);
   munmap((void*)counter, sizeof(int));
 }
 
 TEST(Mutex, HolderThatDiedCountsAsReleased) {
   UniqueName name("dead");
-  ASSERT_EQ(0, inChild([&] {
+  ASSERT_EQ(0, runInChild([&] {
               Mutex m(VString(name.text), kProcessMutex);
               m.lock();
               m.lock();
@@ -130,24 +119,18 @@ TEST(Mutex, BothKindsAreRecursiveAndNoBlockFailsForOthers) {
 
 TEST(Mutex, SharingFollowsKindAndName) {
   UniqueName name("sharing");
-  Mutex threadA(VString(name.text), kThreadMutex);
-  Mutex threadB(VString(name.text), kThreadMutex);
-  threadA.lock();
-  EXPECT_TRUE(otherThreadGets(threadB));
-  threadA.unlock();
-
-  Mutex processA(VString(name.text), kProcessMutex);
-  Mutex processB(VString(name.text), kProcessMutex);
-  processA.lock();
-  EXPECT_FALSE(otherThreadGets(processB));
-  processA.unlock();
-
-  Mutex unnamedA(VString(""), kProcessMutex);
-  Mutex unnamedB(VString(""), kProcessMutex);
-  unnamedA.lock();
-  EXPECT_TRUE(otherThreadGets(unnamedB));
-  EXPECT_FALSE(otherThreadGets(unnamedA));
-  unnamedA.unlock();
+  // {name, kind, whether a second object of that name is the same lock}
+  const std::tuple<std::string, MutexType, bool> cases[] = {{name.text, kThreadMutex, false},
+                                                            {name.text, kProcessMutex, true},
+                                                            {"", kProcessMutex, false}};
+  for (const auto& c : cases) {
+    Mutex a(VString(std::get<0>(c)), std::get<1>(c));
+    Mutex b(VString(std::get<0>(c)), std::get<1>(c));
+    a.lock();
+    EXPECT_EQ(!std::get<2>(c), otherThreadGets(b)) << std::get<0>(c) << " " << std::get<1>(c);
+    EXPECT_FALSE(otherThreadGets(a));
+    a.unlock();
+  }
 }
 
 std::string lockError(const Mutex& m, long timeout) {

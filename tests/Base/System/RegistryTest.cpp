@@ -1,17 +1,16 @@
-#include "Base/System/Registry.h"
-
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "Base/BaseTypes/Error.h"
 #include "Base/System/Platform/RegistryStore.h"
+#include "Base/System/Registry.h"
+#include "TestUtil.h"
 
 namespace {
 
@@ -23,28 +22,12 @@ using tvan::platform::RegistryStore;
 // test's lifetime.
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tvan_registry_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    file_ = dir_ + "/sub/registry";
-    setenv("TVAN_REGISTRY_FILE", file_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("TVAN_REGISTRY_FILE");
-    std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
+  void SetUp() override { setenv("TVAN_REGISTRY_FILE", file_.c_str(), 1); }
+  void TearDown() override { unsetenv("TVAN_REGISTRY_FILE"); }
+  std::string fileText() const { return testutil::readFile(file_); }
 
-  std::string fileText() const {
-    std::ifstream in(file_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  std::string dir_;
-  std::string file_;
+  testutil::TempDir dir_{"tvan_registry"};
+  std::string file_ = dir_.file("sub/registry");
 };
 
 std::string messageOf(const tvan::Error& e) {
@@ -54,24 +37,26 @@ std::string messageOf(const tvan::Error& e) {
 }
 
 TEST(MakeRegKey, BuildsBackslashPathsFromRootSubKeyAndName) {
-  EXPECT_EQ(tvan::makeRegKey("KEFConfiguration", tvan::kKEFKey, "").narrow(),
-            "\\HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\KEF\\KEFConfiguration");
-  EXPECT_EQ(tvan::makeRegKey("Home", tvan::kQuentaKey, "").narrow(),
-            "\\HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\Quenta\\Home");
-  EXPECT_EQ(tvan::makeRegKey("x", tvan::kCompanyKey, "").narrow(),
-            "\\HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\x");
   // One leading separator of sub-key and name is dropped, `/` becomes `\`,
-  // a separator is added between sub-key and name when missing.
-  EXPECT_EQ(tvan::makeRegKey("/Level", tvan::kCurrentUser, "\\Apps/Viewer").narrow(),
-            "\\HKEY_CURRENT_USER\\Apps\\Viewer\\Level");
-  EXPECT_EQ(tvan::makeRegKey("Level", tvan::kUsers, "a/b/").narrow(),
-            "\\HKEY_USERS\\a\\b\\Level");
-  EXPECT_EQ(tvan::makeRegKey("", tvan::kClassesRoot, "").narrow(), "\\HKEY_CLASSES_ROOT\\");
-  EXPECT_EQ(tvan::makeRegKey("", tvan::kCurrentConfig, "k").narrow(),
-            "\\HKEY_CURRENT_CONFIG\\k\\");
-  EXPECT_EQ(tvan::makeRegKey("v", tvan::kLocalMachine, "").narrow(), "\\HKEY_LOCAL_MACHINE\\v");
-  // An unknown root has no prefix.
-  EXPECT_EQ(tvan::makeRegKey("v", static_cast<tvan::RootType>(42), "").narrow(), "\\v");
+  // a separator is added between sub-key and name when missing; an unknown
+  // root has no prefix. {name, root, sub-key, key}
+  const std::tuple<const char*, int, const char*, const char*> cases[] = {
+      {"KEFConfiguration", tvan::kKEFKey, "",
+       "\\HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\KEF\\KEFConfiguration"},
+      {"Home", tvan::kQuentaKey, "", "\\HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\Quenta\\Home"},
+      {"x", tvan::kCompanyKey, "", "\\HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\x"},
+      {"/Level", tvan::kCurrentUser, "\\Apps/Viewer", "\\HKEY_CURRENT_USER\\Apps\\Viewer\\Level"},
+      {"Level", tvan::kUsers, "a/b/", "\\HKEY_USERS\\a\\b\\Level"},
+      {"", tvan::kClassesRoot, "", "\\HKEY_CLASSES_ROOT\\"},
+      {"", tvan::kCurrentConfig, "k", "\\HKEY_CURRENT_CONFIG\\k\\"},
+      {"v", tvan::kLocalMachine, "", "\\HKEY_LOCAL_MACHINE\\v"},
+      {"v", 42, "", "\\v"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(tvan::makeRegKey(std::get<0>(c), static_cast<tvan::RootType>(std::get<1>(c)),
+                               std::get<2>(c))
+                  .narrow(),
+              std::get<3>(c));
+  }
 }
 
 TEST_F(RegistryTest, MissingStoreReadsAsAbsent) {
@@ -82,25 +67,24 @@ TEST_F(RegistryTest, MissingStoreReadsAsAbsent) {
 
 TEST_F(RegistryTest, DWordsAreHexadecimalBothWays) {
   Registry::create("10", "Level", "", tvan::kDWord, tvan::kKEFKey);
-  VString value;
-  ASSERT_TRUE(Registry::read(value, "Level", "", tvan::kKEFKey));
-  EXPECT_EQ(value.narrow(), "0x10");
-
-  Registry::write("0x10", "Other", "", Registry::kDWord, Registry::kKEFKey);
-  ASSERT_TRUE(Registry::read(value, "Other", "", tvan::kKEFKey));
-  EXPECT_EQ(value.narrow(), "0x10");
-
-  Registry::write("FFFFFFFF", "Max", "", tvan::kDWord, tvan::kKEFKey);
-  ASSERT_TRUE(Registry::read(value, "Max", "", tvan::kKEFKey));
-  EXPECT_EQ(value.narrow(), "0xffffffff");
-
-  Registry::write("0", "Zero", "", tvan::kDWord, tvan::kKEFKey);
-  ASSERT_TRUE(Registry::read(value, "Zero", "", tvan::kKEFKey));
-  EXPECT_EQ(value.narrow(), "0x0");
+  // {name, written, read}
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"Level", "10", "0x10"},
+      {"Other", "0x10", "0x10"},
+      {"Max", "FFFFFFFF", "0xffffffff"},
+      {"Zero", "0", "0x0"}};
+  for (const auto& c : cases) {
+    if (std::get<0>(c) != std::string("Level")) {
+      Registry::write(std::get<1>(c), std::get<0>(c), "", Registry::kDWord, Registry::kKEFKey);
+    }
+    VString value;
+    ASSERT_TRUE(Registry::read(value, std::get<0>(c), "", tvan::kKEFKey));
+    EXPECT_EQ(value.narrow(), std::get<2>(c));
+  }
 
   RegistryStore::Value stored;
-  ASSERT_TRUE(RegistryStore().readValue(
-      "HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\KEF", "Level", stored));
+  ASSERT_TRUE(RegistryStore().readValue("HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\KEF", "Level",
+                                        stored));
   EXPECT_EQ(stored.type, RegistryStore::kDWord);
   EXPECT_EQ(stored.number, 16u);
 }
@@ -137,9 +121,10 @@ TEST_F(RegistryTest, WriteNeedsAnExistingKeyCreateMakesIt) {
     Registry::write("/etc/kef", "ConfigPath", "", tvan::kString, tvan::kKEFKey);
     FAIL() << "wrote below a missing key";
   } catch (const tvan::Error& e) {
-    EXPECT_NE(messageOf(e).find("Error: Registry: Could not open/create key. "
-                                "key=\\HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\KEF\\ConfigPath @ "),
-              std::string::npos);
+    EXPECT_NE(
+        messageOf(e).find("Error: Registry: Could not open/create key. "
+                          "key=\\HKEY_LOCAL_MACHINE\\Software\\Tovan Studio\\KEF\\ConfigPath @ "),
+        std::string::npos);
   }
   Registry::create("/etc/kef", "ConfigPath", "", tvan::kString, tvan::kKEFKey);
   // Every key above it now exists as well.
@@ -157,8 +142,8 @@ TEST_F(RegistryTest, NamesCompareCaseInsensitivelyAndKeepTheirCase) {
   Registry::create("/etc/kef", "ConfigPath", "", tvan::kString, tvan::kKEFKey);
   VString value;
   EXPECT_TRUE(Registry::read(value, "CONFIGPATH", "", tvan::kKEFKey));
-  EXPECT_TRUE(Registry::read(value, "configpath", "software\\TOVAN STUDIO\\kef",
-                             tvan::kLocalMachine));
+  EXPECT_TRUE(
+      Registry::read(value, "configpath", "software\\TOVAN STUDIO\\kef", tvan::kLocalMachine));
   EXPECT_EQ(value.narrow(), "/etc/kef");
   Registry::write("/opt", "CONFIGPATH", "", tvan::kString, tvan::kKEFKey);
   EXPECT_NE(fileText().find("\tConfigPath\t1\t/opt\n"), std::string::npos) << fileText();
@@ -204,10 +189,7 @@ TEST_F(RegistryTest, ConcurrentWritersInSeveralProcessesLoseNothing) {
   constexpr int kValues = 25;
   pid_t children[kProcesses];
   for (int p = 0; p < kProcesses; ++p) {
-    children[p] = fork();
-    ASSERT_GE(children[p], 0);
-    if (children[p] == 0) {
-      int status = 0;
+    children[p] = testutil::spawnChild([p] {
       try {
         for (int i = 0; i < kValues; ++i) {
           const std::string name = "P" + std::to_string(p) + "_" + std::to_string(i);
@@ -215,22 +197,18 @@ TEST_F(RegistryTest, ConcurrentWritersInSeveralProcessesLoseNothing) {
           Registry::write(std::to_string(i), name, "", tvan::kDWord, tvan::kKEFKey);
         }
       } catch (...) {
-        status = 1;
+        return 1;
       }
-      _exit(status);
-    }
+      return 0;
+    });
+    ASSERT_GE(children[p], 0);
   }
   // Meanwhile readers always see a complete store.
   for (int i = 0; i < 50; ++i) {
     VString value;
     ASSERT_TRUE(Registry::read(value, "Seed", "", tvan::kKEFKey));
   }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-  }
+  for (pid_t child : children) EXPECT_EQ(testutil::exitStatus(child), 0);
   for (int p = 0; p < kProcesses; ++p) {
     for (int i = 0; i < kValues; ++i) {
       VString value;
