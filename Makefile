@@ -3,7 +3,9 @@
 
 DEBIAN_PACKAGES := cmake make g++ pkg-config libace-dev libboost-dev libsqlite3-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libtinyxml2-dev \
-	libspdlog-dev libacl1-dev clang libclang-rt-14-dev
+	libspdlog-dev libacl1-dev
+# Only the fuzzer needs clang's libFuzzer.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
 JOBS ?= $(shell nproc)
 BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
@@ -13,7 +15,7 @@ PREFIX ?= /usr/local
 
 deps:
 	@missing=""; \
-	for p in $(DEBIAN_PACKAGES); do \
+	for p in $(DEBIAN_PACKAGES) $(EXTRA_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -47,7 +49,8 @@ bench: build
 # to $(FUZZ_BUILD_DIR)/corpus, the committed seeds stay in fuzz/corpus.
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 600
-fuzz: deps
+fuzz:
+	$(MAKE) deps EXTRA_PACKAGES="$(FUZZ_PACKAGES)"
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKEF_BUILD_FUZZ=ON -DKEF_BUILD_TESTS=OFF -DKEF_BUILD_BENCH=OFF
 	cmake --build $(FUZZ_BUILD_DIR) --target xml_fuzzer -j $(JOBS)
