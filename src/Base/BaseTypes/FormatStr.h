@@ -10,3 +10,6 @@ std::string vformatStr(const char* format, va_list args)
     __attribute__((format(printf, 1, 0)));
 
 }  // namespace tvan
+
+// The framework's code calls formatStr unqualified, outside the namespace.
+using tvan::formatStr;
