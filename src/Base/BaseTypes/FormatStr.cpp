@@ -4,18 +4,31 @@
 
 namespace tvan {
 
-std::string vformatStr(const char* format, va_list args) {
-  if (format == nullptr) return std::string();
-  char small[256];
+void vformatStrInto(std::string& out, const char* format, va_list args) {
+  out.clear();
+  if (format == nullptr) return;
+  // Most texts fit the stack buffer; a longer one is formatted a second time
+  // into a buffer of the exact size.
+  char small[1024];
   va_list copy;
   va_copy(copy, args);
-  int needed = std::vsnprintf(small, sizeof small, format, copy);
+  const int needed = std::vsnprintf(small, sizeof small, format, copy);
   va_end(copy);
-  if (needed < 0) return std::string();  // an encoding error in the format
-  if (static_cast<size_t>(needed) < sizeof small) return std::string(small, needed);
-  std::string out(static_cast<size_t>(needed) + 1, '\0');
-  std::vsnprintf(&out[0], out.size(), format, args);
+  if (needed <= 0) return;  // empty, or an encoding error in the format
+  if (static_cast<size_t>(needed) < sizeof small) {
+    out.assign(small, static_cast<size_t>(needed));
+    return;
+  }
+  out.resize(static_cast<size_t>(needed) + 1);
+  va_copy(copy, args);
+  std::vsnprintf(&out[0], out.size(), format, copy);
+  va_end(copy);
   out.resize(static_cast<size_t>(needed));
+}
+
+std::string vformatStr(const char* format, va_list args) {
+  std::string out;
+  vformatStrInto(out, format, args);
   return out;
 }
 

@@ -15,6 +15,7 @@
 
 #include "Base/BaseTypes/AppInfo.h"
 #include "Base/BaseTypes/Error.h"
+#include "Base/BaseTypes/FormatStr.h"
 #include "Base/BaseTypes/VString.h"
 #include "Base/Log/LogConfiguration.h"
 #include "Base/System/FileUtil.h"
@@ -34,7 +35,6 @@ namespace {
 constexpr long long kHeaderSize = 200;
 constexpr long long kMillion = 1000000;
 constexpr int kMaxPresizeMillions = 2000;
-constexpr size_t kFirstFormatBuffer = 1024;
 
 const char kFileTitle[] = "Tovan Studio Log File - rev ";
 
@@ -104,29 +104,6 @@ void appendNumber(std::string& out, long long value) {
   char digits[24];
   const auto result = std::to_chars(digits, digits + sizeof(digits), value);
   out.append(digits, result.ptr);
-}
-
-// printf-style formatting; the result is the formatted text (possibly
-// empty). Formats once into a stack buffer and, when that is too small, once
-// more into a buffer of the exact size.
-void formatMessage(std::string& out, const char* format, va_list args) {
-  out.clear();
-  if (!format) return;
-  char buffer[kFirstFormatBuffer];
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(buffer, sizeof(buffer), format, copy);
-  va_end(copy);
-  if (n <= 0) return;
-  if (static_cast<size_t>(n) < sizeof(buffer)) {
-    out.assign(buffer, static_cast<size_t>(n));
-    return;
-  }
-  out.resize(static_cast<size_t>(n) + 1);
-  va_copy(copy, args);
-  const int m = std::vsnprintf(&out[0], out.size(), format, copy);
-  va_end(copy);
-  out.resize(m > 0 ? std::min(static_cast<size_t>(m), static_cast<size_t>(n)) : 0);
 }
 
 // Number of message characters per line: what is left of a 1,019-byte line
@@ -382,7 +359,7 @@ void Log::internalLog(const char* component, ELogLevel level, const char* file, 
   }
   if (!(level & levelMask_.load(std::memory_order_relaxed))) return;
   thread_local std::string message;
-  formatMessage(message, format, args);
+  vformatStrInto(message, format, args);
   writeMessage(component, level, file, line, function, message.data(), message.size());
   if (message.capacity() > 64 * 1024) std::string().swap(message);
 }
@@ -442,7 +419,7 @@ void Log::auditLog(const char* event, const char* format, ...) {
   thread_local std::string message;
   va_list args;
   va_start(args, format);
-  formatMessage(message, format, args);
+  vformatStrInto(message, format, args);
   va_end(args);
   writeAudit(event ? event : "", message.data(), message.size());
 }
@@ -661,12 +638,6 @@ void Log::startNewLogFile() {
     }
     f.rollovers->increment();
   }
-}
-
-// Directory listing reports through this (see Base/System/DirectoryReport.h).
-void writeDirectoryEvent(Log* log, int level, const std::string& text);
-void writeDirectoryEvent(Log* log, int level, const std::string& text) {
-  log->log(static_cast<ELogLevel>(level), __FILE__, __LINE__, "ProcessDir", text);
 }
 
 }  // namespace tvan

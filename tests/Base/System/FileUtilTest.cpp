@@ -8,26 +8,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "Base/Log/Log.h"
 #include "Base/System/FileUtil.h"
 #include "Base/System/ProcessDir.h"
 #include "Base/System/ReadDir.h"
 #include "TestUtil.h"
 
 namespace tvan {
-
-// Captures what directory listing reports to its log (the log writer is not
-// linked into these tests).
-struct DirectoryEvent {
-  int level;
-  std::string text;
-};
-std::vector<DirectoryEvent> directoryEvents;
-void writeDirectoryEvent(Log*, int level, const std::string& text) {
-  directoryEvents.push_back({level, text});
-}
 
 namespace {
 
@@ -294,22 +285,29 @@ TEST_F(FileUtilTest, ListingIsPreOrderAndSkipsIgnoredDirectories) {
   EXPECT_TRUE(inUse);
   close(fd);
 
-  directoryEvents.clear();
-  Log* const log = reinterpret_cast<Log*>(&directoryEvents);  // only passed through
-  ProcessDir reporting(log);
+  // What the listing reports, as "LEVEL:\tmessage" from a log on standard
+  // output.
+  Log log(nullptr, 0xFFFF, kLocationStdout, 1, true, false);
+  ProcessDir reporting(&log);
+  const auto reported = [](const std::string& out) {
+    std::multiset<std::string> events;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+      const size_t level = line.rfind('\t', line.find(":\t"));
+      events.insert(line.substr(level + 1));
+    }
+    return events;
+  };
   files.clear();
+  testing::internal::CaptureStdout();
   EXPECT_FALSE(reporting.getList(files, vpath("missing"), true));
-  ASSERT_EQ(1u, directoryEvents.size());
-  EXPECT_EQ(2, directoryEvents[0].level);
-  EXPECT_EQ("Unable to process directory " + path("missing") + ": " + std::to_string(ENOENT),
-            directoryEvents[0].text);
-  directoryEvents.clear();
+  EXPECT_EQ(reported(testing::internal::GetCapturedStdout()),
+            (std::multiset<std::string>{"ERROR:\tUnable to process directory " +
+                                        path("missing") + ": " + std::to_string(ENOENT)}));
+  testing::internal::CaptureStdout();
   EXPECT_TRUE(reporting.getDirTree(dirs, vpath("t/b"), false));
-  std::multiset<std::string> ignored;
-  for (const DirectoryEvent& e : directoryEvents)
-    ignored.insert(std::to_string(e.level) + " " + e.text);
-  EXPECT_EQ(ignored,
-            (std::multiset<std::string>{"1024 Ignoring entry .", "1024 Ignoring entry .."}));
+  EXPECT_EQ(reported(testing::internal::GetCapturedStdout()),
+            (std::multiset<std::string>{"DEBUG3:\tIgnoring entry .", "DEBUG3:\tIgnoring entry .."}));
   ReadDir reader;
   EXPECT_FALSE(reader.readFirst(vpath("missing")));
 }
