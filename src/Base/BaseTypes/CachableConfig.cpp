@@ -2,6 +2,7 @@
 
 #include "Base/System/FileUtil.h"
 #include "Base/System/FunctionMutex.h"
+#include "Base/System/Platform/ThreadStop.h"
 
 namespace tvan {
 
@@ -21,6 +22,7 @@ void CachableConfig::readFileStamp(VString& out) const {
 void CachableConfig::recordFileStamp() {
   VString now;
   readFileStamp(now);
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   stamp_ = now;
 }
@@ -31,6 +33,7 @@ void CachableConfig::updateIfNeeded() {
   readFileStamp(now);
   // The stored stamp is compared under the lock: a reload in progress on
   // another thread has either stored its stamp or not yet begun.
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   if (now == stamp_) return;
   stamp_ = now;

@@ -20,6 +20,7 @@
 #include "Base/Log/LogConfiguration.h"
 #include "Base/System/FileUtil.h"
 #include "Base/System/Mutex.h"
+#include "Base/System/Platform/ThreadStop.h"
 #include "Base/System/Platform/Clock.h"
 #include "Base/System/Platform/Identity.h"
 #include "Base/System/Platform/SharedCounter.h"
@@ -131,7 +132,9 @@ long long headerOffset(const char* header, size_t length) {
 }
 
 // Holds a Mutex for a scope; a lock failure is reported and leaves the scope
-// unlocked (logging never throws into the caller).
+// unlocked (logging never throws into the caller). While it is held no
+// cancellation ends the thread: an entry half-written, or the mutex left
+// held, would block every later writer.
 class LogLock {
  public:
   explicit LogLock(Mutex& mutex) : mutex_(mutex) {
@@ -156,6 +159,7 @@ class LogLock {
   bool locked() const { return locked_; }
 
  private:
+  platform::NoCancelScope noCancel_;  // declared first: ends after the unlock
   Mutex& mutex_;
   bool locked_ = false;
 };

@@ -8,6 +8,7 @@
 #include "Base/BaseTypes/FormatStr.h"
 #include "Base/System/ConfigurationLocations.h"
 #include "Base/System/FunctionMutex.h"
+#include "Base/System/Platform/ThreadStop.h"
 #include "Base/XML/XmlDOM.h"
 
 namespace tvan {
@@ -74,6 +75,7 @@ void LogConfigurationInternal::getDefaultConfigName(std::string& name) {
 
 void LogConfigurationInternal::update() {
   checkAlive(__LINE__);
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   for (int attempt = 1; attempt <= kLoadAttempts; ++attempt) {
     const bool last = attempt == kLoadAttempts;
@@ -133,6 +135,7 @@ void LogConfigurationInternal::getData(std::string& logFile, long& levelMask, lo
                                        int& maxSize, bool& flushAlways, int& updateTime,
                                        bool& memoryProfile) {
   checkAlive(__LINE__);
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   logFile = logFile_;
   levelMask = levelMask_;
@@ -145,6 +148,7 @@ void LogConfigurationInternal::getData(std::string& logFile, long& levelMask, lo
 
 template <typename T>
 T LogConfigurationInternal::locked(const T& member) {
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   return member;
 }
@@ -153,6 +157,7 @@ template <typename T>
 void LogConfigurationInternal::setStored(const char* element, const std::string& text, T& member,
                                          const T& value) {
   checkAlive(__LINE__);
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   if (setElement(element, text)) member = value;
 }
@@ -213,6 +218,7 @@ void LogConfigurationInternal::updateConfiguration(const char* logFile, long lev
                                                    bool flushAlways, int updateTime,
                                                    bool memoryProfile) {
   checkAlive(__LINE__);
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   int count = 0;
   document_->resetActiveToRoot();
@@ -245,6 +251,7 @@ void LogConfigurationInternal::merge(const char* fileName) {
   bool memoryProfile = false;
   other.getData(logFile, levelMask, locationMask, maxSize, flushAlways, updateTime,
                 memoryProfile);
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   setLogFileName(logFile.c_str());
   setDebugMask(levelMask);
@@ -256,6 +263,7 @@ void LogConfigurationInternal::merge(const char* fileName) {
 
 void LogConfigurationInternal::save() {
   checkAlive(__LINE__);
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   document_->saveToFile(nullptr);
 }

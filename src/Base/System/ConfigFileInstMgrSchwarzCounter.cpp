@@ -1,6 +1,7 @@
 #include "Base/System/ConfigFileInstMgrSchwarzCounter.h"
 
 #include "Base/System/Mutex.h"
+#include "Base/System/Platform/ThreadStop.h"
 
 namespace tvan {
 
@@ -39,6 +40,9 @@ class ConfigFileInstMgrLockGuard::Lock {
   Lock& operator=(const Lock&) = delete;
 
  private:
+  // The cache loads files under this lock: no cancellation may end the
+  // thread half-way (declared first, so it ends after the unlock).
+  platform::NoCancelScope noCancel_;
   Mutex* mutex_;  // not owned
 };
 

@@ -10,6 +10,7 @@
 #include "Base/Log/Log.h"
 #include "Base/System/ConfigurationLocations.h"
 #include "Base/System/FunctionMutex.h"
+#include "Base/System/Platform/ThreadStop.h"
 #include "Base/System/Registry.h"
 #include "Base/XML/XmlDOM.h"
 
@@ -37,6 +38,7 @@ class Operation {
   Operation& operator=(const Operation&) = delete;
 
  private:
+  platform::NoCancelScope noCancel_;  // may save the file under the lock
   FunctionMutex guard_;
   Log* log_;
   const char* function_;
@@ -87,6 +89,7 @@ void GeneralConfigurationInternal::logMessage(long level, const char* function, 
 void GeneralConfigurationInternal::update() {
   static const char* const kFunction = "GeneralConfigurationInternal::update()";
   checkAlive(__LINE__);
+  platform::NoCancelScope noCancel;  // loads files under the lock
   FunctionMutex guard(&updateMutex_);
   // The owned log takes its settings from this same file: while the file
   // has never loaded, the log cannot have read them either, and every entry

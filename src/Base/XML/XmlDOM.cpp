@@ -11,6 +11,7 @@
 #include "Base/BaseTypes/VString.h"
 #include "Base/System/FunctionMutex.h"
 #include "Base/System/Mutex.h"
+#include "Base/System/Platform/ThreadStop.h"
 #include "Base/XML/XMLParser.h"
 #include "Base/XML/XmlImp.h"
 
@@ -360,6 +361,7 @@ bool XmlDOM::pasteFragment(const char* text, int index) {
 }
 
 bool XmlDOM::reload() {
+  platform::NoCancelScope noCancel;  // file input and output under the document's lock
   FunctionMutex guard(mutex);
   checkValid();
   if (source_.empty()) return false;
@@ -374,6 +376,7 @@ bool XmlDOM::reload() {
 }
 
 void XmlDOM::saveToFile(const char* fileName) {
+  platform::NoCancelScope noCancel;  // file input and output under the document's lock
   FunctionMutex guard(mutex);
   checkValid();
   if (fileName != nullptr) {
@@ -386,6 +389,7 @@ void XmlDOM::saveToFile(const char* fileName) {
 }
 
 void XmlDOM::dump(std::ofstream& out, bool fromRoot) {
+  platform::NoCancelScope noCancel;  // file input and output under the document's lock
   FunctionMutex guard(mutex);
   checkValid();
   if (!out.is_open()) fail("XML: Stream is not open for output");

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <utility>
 
+#include "Base/System/Platform/ThreadStop.h"
+
 #include "Base/BaseTypes/Error.h"
 
 namespace tvan {
@@ -155,6 +157,10 @@ class LockFile {
   LockFile& operator=(const LockFile&) = delete;
 
  private:
+  // A cancellation while the store is locked would leave the descriptor,
+  // and with it the lock, open.
+  platform::NoCancelScope noCancel_;
+
   static void makeParentDirectories(const std::string& file) {
     const size_t slash = file.rfind('/');
     if (slash == std::string::npos || slash == 0) return;

@@ -1,0 +1,247 @@
+#include "KEF/KEFCore/BaseController.h"
+
+#include <cxxabi.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "Base/BaseTypes/Error.h"
+#include "Base/BaseTypes/VString.h"
+#include "Base/Log/Log.h"
+#include "Base/System/CycleCounter.h"
+#include "Base/System/GeneralConfiguration.h"
+#include "Base/System/Platform/Clock.h"
+#include "Base/System/Platform/ThreadStopper.h"
+#include "KEF/KEFCore/BaseService.h"
+
+using tvan::kCritical;
+using tvan::kDebug1;
+using tvan::kDebug2;
+using tvan::kDebug3;
+using tvan::kDebug4;
+using tvan::kError;
+using tvan::kInfo;
+
+namespace KEF {
+
+namespace {
+
+const char kFile[] = "BaseController";
+const char kSvc[] = "BaseController::svc()";
+
+// Releases a dequeued message on every way out of an iteration.
+class MessageHolder {
+ public:
+  ~MessageHolder() { reset(); }
+  void reset(ACE_Message_Block* block = nullptr) {
+    if (block_ != nullptr) block_->release();
+    block_ = block;
+  }
+  ACE_Message_Block* get() const { return block_; }
+
+ private:
+  ACE_Message_Block* block_ = nullptr;
+};
+
+}  // namespace
+
+BaseController::BaseController(ACE_Thread_Manager* threadManager, tvan::Log* log)
+    : ACE_Task<ACE_MT_SYNCH>(threadManager),
+      status(nullptr),
+      log(log),
+      threadId(0),
+      deadline(0),
+      ignoreCount(0),
+      cancelRequested(false),
+      valid(true),
+      unusedFlag(false),
+      running(false),
+      suspended(false),
+      mutex(tvan::VString("TQ_ControllerMutex"), tvan::kThreadMutex),
+      lastTimeout(-1),
+      stopper(new tvan::platform::ThreadStopper) {
+  (void)unusedFlag;
+  serviceName.clear();
+  msg_queue()->high_water_mark(kQueueHighWaterMark);
+}
+
+BaseController::~BaseController() {
+  if (log != nullptr) {
+    log->log(kDebug2, kFile, __LINE__, "BaseController::~BaseController()", "Destroy");
+  }
+}
+
+int BaseController::open(void*) {
+  if (log != nullptr) log->log(kDebug2, kFile, __LINE__, "BaseController::open()", "Activate Controller");
+  const int result = activate(THR_DETACHED, 1, 0, ACE_DEFAULT_THREAD_PRIORITY, -1, this);
+  if (result == -1) throw static_cast<const char*>("Error activating controller");
+  return result;
+}
+
+int BaseController::close(unsigned long) {
+  if (log != nullptr) log->log(kDebug2, kFile, __LINE__, "BaseController::close", "Controller is closing");
+  return 0;
+}
+
+int BaseController::put(ACE_Message_Block*, ACE_Time_Value*) { return 0; }
+
+bool BaseController::isDataPresent() { return false; }
+
+void BaseController::ignoreTriggers(const char* trigger, int count) {
+  if (log != nullptr) {
+    log->log(kDebug1, kFile, __LINE__, "BaseController::ignoreTriggers()",
+             "Ignoring trigger %s %d times", trigger ? trigger : "", count);
+  }
+  std::lock_guard<std::mutex> hold(ignoreMutex);
+  ignoreTrigger = trigger ? trigger : "";
+  ignoreCount.store(count, std::memory_order_release);
+}
+
+bool BaseController::isThreadManaged() { return thr_mgr() != nullptr && thr_mgr()->num_threads_in_task(this) > 0; }
+
+// The thread runs the loop through its stopper, so that a service shutdown
+// can end it even when a job never returns (ThreadStopper.h).
+int BaseController::svc() { return stopper->run(&runServiceLoop, this, -1); }
+
+int BaseController::runServiceLoop(void* controller) {
+  return static_cast<BaseController*>(controller)->serviceLoop();
+}
+
+int BaseController::waitTimeoutSeconds() {
+  tvan::GeneralConfiguration configuration;
+  const int timeout = configuration.getServicesTimeout(serviceName);
+  if (timeout >= 0) {
+    log->log(kDebug2, kFile, __LINE__, kSvc, "Time out set to %d", timeout);
+    return timeout;
+  }
+  return kDefaultTimeoutSeconds;
+}
+
+int BaseController::serviceLoop() {
+  try {
+    threadId.store(tvan::platform::currentThreadId(), std::memory_order_release);
+    log->log(kDebug1, kFile, __LINE__, kSvc, "Controller activated with thread id [%d]",
+             static_cast<int>(threadId.load()));
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (const tvan::Error& e) {
+    tvan::VString text;
+    e.constructMessage(text);
+    log->log(kError, kFile, __LINE__, kSvc, text.narrow());
+  } catch (const char* text) {
+    log->log(kError, kFile, __LINE__, kSvc, std::string(text ? text : ""));
+  } catch (...) {
+    log->log(kError, kFile, __LINE__, kSvc, "System exception");
+  }
+
+  int rc = 0;
+  tvan::CycleCounter counter;
+  tvan::CycleCounter::calibrate();
+  counter.start(1);
+  running.store(true, std::memory_order_release);
+
+  while (rc >= 0) {
+    try {
+      MessageHolder message;
+      std::string trigger;
+      if (suspended.load(std::memory_order_relaxed)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        continue;
+      }
+      if (cancelRequested.exchange(false, std::memory_order_relaxed)) {
+        trigger = fsm.cancelTrigger;
+        if (trigger.empty()) continue;
+        log->log(kInfo, kFile, __LINE__, kSvc, "Cancelling service");
+      } else {
+        const int timeout = waitTimeoutSeconds();
+        lastTimeout.store(timeout, std::memory_order_relaxed);
+        deadline = ACE_Time_Value(std::time(nullptr) + timeout);
+        ACE_Message_Block* block = nullptr;
+        if (getq(block, &deadline) != -1) {
+          message.reset(block);
+          // The name ends at its NUL, and never beyond the block's data.
+          trigger.assign(block->rd_ptr(), strnlen(block->rd_ptr(), block->length()));
+          log->log(kDebug4, kFile, __LINE__, kSvc, "Trigger received: %s", trigger.c_str());
+        } else if (errno == EWOULDBLOCK) {
+          log->log(kDebug2, kFile, __LINE__, kSvc, "TimedOut");
+          // While paused, a time-out must not replace the trigger that the
+          // pause banked: the resume would pull the time-out instead and the
+          // real trigger would be lost.
+          if (fsm.isPaused() && !fsm.getBankedTrigger().empty()) continue;
+          trigger = fsm.timeoutTrigger;
+        } else {
+          log->log(kCritical, kFile, __LINE__, kSvc, "Error receiving message- errno: %d", errno);
+          return -1;
+        }
+      }
+
+      if (ignoreCount.load(std::memory_order_acquire) > 0) {
+        std::unique_lock<std::mutex> hold(ignoreMutex);
+        if (ignoreCount.load(std::memory_order_relaxed) > 0 && trigger == ignoreTrigger) {
+          const int left = ignoreCount.fetch_sub(1, std::memory_order_relaxed) - 1;
+          const std::string name = ignoreTrigger;
+          hold.unlock();
+          log->log(kDebug3, kFile, __LINE__, kSvc, "Ignoring trigger %s (%d left)", name.c_str(),
+                   left);
+          continue;
+        }
+      }
+      rc = fsm.pullTrigger(trigger);
+      if (status != nullptr) status->stepCount += rc;
+      if (rc == BaseFSMap::kError) return -1;
+    } catch (abi::__forced_unwind&) {
+      throw;  // the thread is being cancelled
+    } catch (const tvan::Error& e) {
+      tvan::VString text;
+      e.constructMessage(text);
+      log->log(kError, kFile, __LINE__, kSvc, text.narrow());
+    } catch (const char* text) {
+      log->log(kError, kFile, __LINE__, kSvc, std::string(text ? text : ""));
+      return -1;
+    } catch (...) {
+      log->log(kError, kFile, __LINE__, kSvc, "System exception");
+      return -1;
+    }
+  }
+
+  drainQueue();
+  counter.stop();
+  dumpStatistics(counter.total() * 0.000000001);
+  return 0;
+}
+
+// Whatever arrives within a second of the terminal state is dropped.
+void BaseController::drainQueue() {
+  deadline = ACE_Time_Value(std::time(nullptr) + 1);
+  ACE_Message_Block* block = nullptr;
+  while (getq(block, &deadline) != -1) block->release();
+}
+
+void BaseController::dumpStatistics(double seconds) {
+  try {
+    std::string statisticsFile;
+    tvan::GeneralConfiguration configuration;
+    configuration.getStatisticsFile(statisticsFile);
+    tvan::Log statistics(statisticsFile.c_str(), tvan::kPlainLog);
+    statistics.log(kInfo, kFile, __LINE__, "BaseController::dumpStatistics()",
+                   "%s run time: %.2f", serviceName.c_str(), seconds);
+    log->log(kInfo, kFile, __LINE__, "BaseController::dumpStatistics()", "Service %s finished",
+             serviceName.c_str());
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (const tvan::Error& e) {
+    tvan::VString text;
+    e.constructMessage(text);
+    std::printf("BaseController::dumpStatistics() %s\n", text.narrow().c_str());
+  } catch (const char* text) {
+    std::printf("BaseController::dumpStatistics() %s\n", text ? text : "");
+  } catch (...) {
+    std::printf("BaseController::dumpStatistics() Exception caught\n");
+  }
+}
+
+}  // namespace KEF
