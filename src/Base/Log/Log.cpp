@@ -131,6 +131,29 @@ long long headerOffset(const char* header, size_t length) {
   return i == first ? -1 : value;
 }
 
+// Per-thread scratch space of the entry builders, reused so that an entry
+// costs no allocation. A thread may still log after its thread_local objects
+// were destroyed (from thread-specific-data destructors, as a thread library
+// ending a task does): then each call uses fresh buffers of its own.
+struct ThreadBuffers {
+  std::string message;
+  std::string prefix;
+  std::vector<std::string> lines;
+  ~ThreadBuffers();
+};
+thread_local bool threadBuffersGone = false;  // trivial: outlives the buffers
+ThreadBuffers::~ThreadBuffers() { threadBuffersGone = true; }
+
+// The thread's buffers, or `fallback` once they are gone.
+ThreadBuffers& threadBuffers(std::unique_ptr<ThreadBuffers>& fallback) {
+  if (!threadBuffersGone) {
+    thread_local ThreadBuffers buffers;
+    if (!threadBuffersGone) return buffers;
+  }
+  fallback.reset(new ThreadBuffers);
+  return *fallback;
+}
+
 // Holds a Mutex for a scope; a lock failure is reported and leaves the scope
 // unlocked (logging never throws into the caller). While it is held no
 // cancellation ends the thread: an entry half-written, or the mutex left
@@ -362,7 +385,8 @@ void Log::internalLog(const char* component, ELogLevel level, const char* file, 
     updatePrefs();
   }
   if (!(level & levelMask_.load(std::memory_order_relaxed))) return;
-  thread_local std::string message;
+  std::unique_ptr<ThreadBuffers> fallback;
+  std::string& message = threadBuffers(fallback).message;
   vformatStrInto(message, format, args);
   writeMessage(component, level, file, line, function, message.data(), message.size());
   if (message.capacity() > 64 * 1024) std::string().swap(message);
@@ -380,7 +404,9 @@ void Log::writeMessage(const char* component, ELogLevel level, const char* file,
                                            std::strlen(function_name) + std::strlen(level_text));
 
   // Every line starts with the same columns; only the message part differs.
-  thread_local std::string prefix;
+  std::unique_ptr<ThreadBuffers> fallback;
+  ThreadBuffers& buffers = threadBuffers(fallback);
+  std::string& prefix = buffers.prefix;
   prefix.assign(date, dateLength);
   prefix.push_back('\t');
   prefix.append(component);
@@ -400,7 +426,7 @@ void Log::writeMessage(const char* component, ELogLevel level, const char* file,
 
   // The lines are complete before the mutex is taken, so that other writers
   // wait only for the copy into the file.
-  thread_local std::vector<std::string> lines;
+  std::vector<std::string>& lines = buffers.lines;
   size_t count = 0;
   for (size_t offset = 0; offset < length; offset += chunk, ++count) {
     if (lines.size() <= count) lines.emplace_back();
@@ -420,7 +446,8 @@ void Log::writeMessage(const char* component, ELogLevel level, const char* file,
 }
 
 void Log::auditLog(const char* event, const char* format, ...) {
-  thread_local std::string message;
+  std::unique_ptr<ThreadBuffers> fallback;
+  std::string& message = threadBuffers(fallback).message;
   va_list args;
   va_start(args, format);
   vformatStrInto(message, format, args);

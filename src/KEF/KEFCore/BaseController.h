@@ -33,6 +33,7 @@
 #include "KEF/KEFCore/BaseFSMap.h"
 
 namespace tvan {
+class CycleCounter;
 class Log;
 namespace platform {
 class ThreadStopper;
@@ -132,6 +133,11 @@ class BaseController : public ACE_Task<ACE_MT_SYNCH> {
   tvan::Mutex mutex;  // "TQ_ControllerMutex", in-process
 
   std::atomic<int> lastTimeout;
+  // State of the running loop kept off the thread's stack, so that nothing
+  // leaks when the thread is forced out of an iteration.
+  ACE_Message_Block* currentMessage;  // owned while an iteration holds it
+  std::string currentTrigger;
+  std::unique_ptr<tvan::CycleCounter> runCounter;
   std::unique_ptr<tvan::platform::ThreadStopper> stopper;
 };
 

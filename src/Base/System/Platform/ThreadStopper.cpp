@@ -12,6 +12,10 @@
 #include <cstring>
 #include <thread>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "Base/System/Platform/Clock.h"
 #include "Base/System/Platform/ThreadStop.h"
 
@@ -23,6 +27,32 @@ namespace {
 // The thread's own stopper and exit point while it is inside run().
 __thread ThreadStopper* tlsStopper __attribute__((tls_model("initial-exec"))) = nullptr;
 __thread sigjmp_buf* tlsExitPoint __attribute__((tls_model("initial-exec"))) = nullptr;
+// The thread's stack, taken when it enters run().
+__thread char* tlsStackLow __attribute__((tls_model("initial-exec"))) = nullptr;
+__thread size_t tlsStackSize __attribute__((tls_model("initial-exec"))) = 0;
+
+void recordStack() {
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
+  void* low = nullptr;
+  size_t size = 0;
+  if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
+    tlsStackLow = static_cast<char*>(low);
+    tlsStackSize = size;
+  }
+  pthread_attr_destroy(&attributes);
+}
+
+// An unwind that starts inside a blocking call passes frames whose
+// AddressSanitizer redzones are never cleared (no instrumented epilogue runs),
+// and the sanitizer's own bookkeeping on the way trips over them. The thread
+// that is about to be cancelled clears the marks of its whole stack first;
+// it only unwinds from then on.
+void prepareStackForUnwind() {
+#if defined(__SANITIZE_ADDRESS__)
+  if (tlsStackLow != nullptr) __asan_unpoison_memory_region(tlsStackLow, tlsStackSize);
+#endif
+}
 
 int stopSignal() { return SIGRTMAX - 3; }
 
@@ -96,14 +126,18 @@ struct ThreadStopper::Registration {
     std::lock_guard<std::mutex> hold(stopper_.mutex_);
     stopper_.running_ = true;
     stopper_.forcing_.store(false, std::memory_order_relaxed);
+    stopper_.cancelling_.store(false, std::memory_order_relaxed);
+    stopper_.prepared_.store(false, std::memory_order_relaxed);
     stopper_.thread_ = pthread_self();
     stopper_.tid_ = static_cast<pid_t>(currentThreadId());
     tlsStopper = &stopper_;
+    recordStack();
   }
   // Also runs while a cancellation unwinds the thread.
   ~Registration() {
     tlsStopper = nullptr;
     tlsExitPoint = nullptr;
+    tlsStackLow = nullptr;
     tlsStopPending = 0;
     std::lock_guard<std::mutex> hold(stopper_.mutex_);
     stopper_.running_ = false;
@@ -130,9 +164,20 @@ uint32_t ThreadStopper::threadId() const {
   return static_cast<uint32_t>(tid_);
 }
 
-bool ThreadStopper::cancel() {
+bool ThreadStopper::cancel(long prepareMillis) {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!running_) return false;
+    cancelling_.store(true, std::memory_order_release);
+    ::syscall(SYS_tgkill, getpid(), tid_, stopSignal());
+  }
+  const long deadline = processClockMillis() + prepareMillis;
+  while (!prepared_.load(std::memory_order_acquire) && isRunning() &&
+         processClockMillis() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   std::lock_guard<std::mutex> hold(mutex_);
-  if (!running_) return false;
+  if (!running_) return true;
   // Still inside run(), so the thread (and its pthread_t) exists.
   return pthread_cancel(thread_) == 0;
 }
@@ -173,6 +218,11 @@ void ThreadStopper::stopCallingThreadIfRequested() {
 void ThreadStopper::onStopSignal(int, siginfo_t*, void* context) {
   const int savedErrno = errno;
   ThreadStopper* stopper = tlsStopper;
+  if (stopper != nullptr && stopper->cancelling_.load(std::memory_order_acquire) &&
+      !stopper->prepared_.load(std::memory_order_relaxed)) {
+    prepareStackForUnwind();
+    stopper->prepared_.store(true, std::memory_order_release);
+  }
   if (stopper != nullptr && stopper->forcing_.load(std::memory_order_acquire)) {
     if (tlsProtectedDepth == 0 && tlsExitPoint != nullptr && interruptedInOwnCode(context)) {
       siglongjmp(*tlsExitPoint, 1);

@@ -53,8 +53,11 @@ class ThreadStopper {
   uint32_t threadId() const;
 
   // Requests deferred cancellation of the thread in run(). False when no
-  // thread is in run().
-  bool cancel();
+  // thread is in run(). The thread is first interrupted once so that it can
+  // prepare its stack for being unwound from wherever it waits (needed by
+  // AddressSanitizer, whose stack marks an unwind from a blocking call would
+  // leave behind); that takes at most `prepareMillis`.
+  bool cancel(long prepareMillis = 200);
 
   // Forces the thread in run() out, signalling it every `intervalMillis`
   // until it has left run() or `timeoutMillis` passed. True when it left.
@@ -79,7 +82,9 @@ class ThreadStopper {
   // another thread signals or cancels it.
   mutable std::mutex mutex_;
   bool running_ = false;
-  std::atomic<bool> forcing_{false};  // read by the signal handler
+  std::atomic<bool> forcing_{false};    // read by the signal handler
+  std::atomic<bool> cancelling_{false}; // read by the signal handler
+  std::atomic<bool> prepared_{false};   // set by the signal handler
   pthread_t thread_{};
   pid_t tid_ = 0;
 };
