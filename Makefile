@@ -11,7 +11,7 @@ BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
 PREFIX ?= /usr/local
 
-.PHONY: deps build install run test bench fuzz clean
+.PHONY: deps build install run test tsan bench fuzz clean
 
 deps:
 	@missing=""; \
@@ -40,7 +40,14 @@ test: deps
 	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
 	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# Every benchmark, or one: `make bench BENCH=xml` (mutex, xml, log).
+# The whole suite under ThreadSanitizer (run it before changing threaded code).
+TSAN_BUILD_DIR ?= build-tsan
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DKEF_SANITIZE_THREAD=ON -DKEF_BUILD_BENCH=OFF
+	cmake --build $(TSAN_BUILD_DIR) -j $(JOBS)
+	cd $(TSAN_BUILD_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS)
+
+# Every benchmark, or one: `make bench BENCH=xml` (mutex, xml, log, trigger).
 BENCH ?= *
 bench: build
 	@for b in $(BUILD_DIR)/bench/$(BENCH)_bench; do echo "== $$b"; $$b; done
@@ -59,4 +66,4 @@ fuzz:
 	  -dict=fuzz/xml.dict $(FUZZ_BUILD_DIR)/corpus fuzz/corpus/xml
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(FUZZ_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(TSAN_BUILD_DIR) $(FUZZ_BUILD_DIR)

@@ -6,9 +6,16 @@ endfunction()
 # Sanitizers apply to the whole build (libraries, tests and tools alike) so that
 # memory and undefined-behaviour faults in the libraries surface in the tests.
 macro(kef_setup_sanitizers)
+  if(KEF_SANITIZE AND KEF_SANITIZE_THREAD)
+    message(FATAL_ERROR "KEF_SANITIZE and KEF_SANITIZE_THREAD exclude each other")
+  endif()
   if(KEF_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+  endif()
+  if(KEF_SANITIZE_THREAD)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
   endif()
 endmacro()
 

@@ -143,13 +143,13 @@ TEST(BaseController, PauseLongerThanTheTimeOutKeepsTheBankedTrigger) {
   int result = 1;
   std::thread loop([&] { result = f.controller.svc(); });
   EXPECT_TRUE(eventually([&] { return countMessages(logFile(), "TimedOut") >= 20; }));
-  EXPECT_EQ(f.controller.getFSM().getBankedTrigger(), "NEXT");
   // Outside the pause every wait times out at once: the end must be queued
   // with the resume.
   f.queue("RESUME_TRIGGER");
   f.queue("END");
   loop.join();
   EXPECT_EQ(f.job->runs(), 2);
+  EXPECT_EQ(f.controller.getFSM().getBankedTrigger(), "NEXT");
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(hasMessage(logFile(), "Resuming with trigger: NEXT"));
 }

@@ -110,7 +110,6 @@ TEST(BaseService, StatusDataAndFinishWithoutARunningThread) {
 }
 
 TEST(BaseService, RunsTheWorkflowUntilFinishedAndDeletesWithoutWaiting) {
-  const int threadsBefore = coretest::threadCount();
   ScriptJob* job = nullptr;
   auto service = loopService(coretest::kLongWait, {"NEXT", "NEXT"}, &job);
   EXPECT_EQ(service->run(), 0);
@@ -124,12 +123,13 @@ TEST(BaseService, RunsTheWorkflowUntilFinishedAndDeletesWithoutWaiting) {
   EXPECT_TRUE(service->send("NEXT", nullptr));
   EXPECT_TRUE(eventually([&] { return !service->isControllerThreadAlive(); }));
   EXPECT_EQ(service->getStatus().stepCount, 5 - 2);
+  const uint32_t tid = service->getController()->getThreadId();
 
   const auto start = std::chrono::steady_clock::now();
   service.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-  EXPECT_EQ(coretest::threadCount(), threadsBefore);
-  EXPECT_EQ(countMessages(logFile(), "Killing thread " + std::to_string(0)), 0u);
+  EXPECT_FALSE(coretest::threadExists(tid));
+  EXPECT_EQ(countMessages(logFile(), "Killing thread " + std::to_string(tid)), 0u);
   EXPECT_TRUE(hasMessage(logFile(), "Closing Service."));
 }
 
@@ -166,7 +166,6 @@ class StuckJob : public KEF::BaseJob {
 // destructor returns, no thread of the service is left, and the log and its
 // mutex still work for everyone else.
 void expectStuckThreadStopped(StuckJob::Way way) {
-  const int threadsBefore = coretest::threadCount();
   // The busy job writes to a small log of its own (rolling over every
   // megabyte) that serialises on the same mutex as the service's log.
   tvan::Log busyLog((ScratchEnvironment::dir() + "/busy.log").c_str(), 0xFFFF, 0x1, 1, false,
@@ -191,7 +190,7 @@ void expectStuckThreadStopped(StuckJob::Way way) {
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(4900));
   EXPECT_LT(took, std::chrono::milliseconds(8000));
-  EXPECT_EQ(coretest::threadCount(), threadsBefore);
+  EXPECT_FALSE(coretest::threadExists(tid));
   EXPECT_EQ(countMessages(logFile(), "Killing thread " + std::to_string(tid)), 1u);
   EXPECT_EQ(countMessages(logFile(), "Unable to terminate thread " + std::to_string(tid)), 0u);
 
@@ -207,6 +206,12 @@ void expectStuckThreadStopped(StuckJob::Way way) {
 }
 
 TEST(BaseService, DeleteStopsAControllerThreadBlockedInAWait) {
+#if defined(__SANITIZE_THREAD__)
+  // The C library runs the cancellation's unwind inside its cancellation
+  // signal's handler, where ThreadSanitizer stops following the thread's
+  // synchronisation and reports every lock the unwind takes.
+  GTEST_SKIP() << "ThreadSanitizer does not follow a cancelled thread's unwind";
+#endif
   expectStuckThreadStopped(StuckJob::kSleeps);
 }
 

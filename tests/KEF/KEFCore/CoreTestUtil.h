@@ -8,7 +8,7 @@
 // needs (the configuration is read once per process, so tests pick their
 // time-out by service name).
 #include <gtest/gtest.h>
-#include <dirent.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -100,14 +100,9 @@ inline bool eventually(const std::function<bool()>& done, long millis = 5000) {
   return true;
 }
 
-// Number of threads of this process.
-inline int threadCount() {
-  int n = 0;
-  if (DIR* tasks = ::opendir("/proc/self/task")) {
-    while (const dirent* entry = ::readdir(tasks)) n += entry->d_name[0] != '.';
-    ::closedir(tasks);
-  }
-  return n;
+// Whether the thread of that kernel id still exists in this process.
+inline bool threadExists(uint32_t tid) {
+  return tid != 0 && ::access(("/proc/self/task/" + std::to_string(tid)).c_str(), F_OK) == 0;
 }
 
 // Job data over a document of its own.

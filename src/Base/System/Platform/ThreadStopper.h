@@ -81,7 +81,7 @@ class ThreadStopper {
   // Guards the thread identity below against the thread leaving run() while
   // another thread signals or cancels it.
   mutable std::mutex mutex_;
-  bool running_ = false;
+  std::atomic<bool> running_{false};  // also read by isRunning() from other threads
   std::atomic<bool> forcing_{false};    // read by the signal handler
   std::atomic<bool> cancelling_{false}; // read by the signal handler
   std::atomic<bool> prepared_{false};   // set by the signal handler
