@@ -374,7 +374,9 @@ bool Log::settingsFresh() const {
   if (settingsFixed_) return true;
   const long last = lastUpdate_.load(std::memory_order_relaxed);
   if (last == 0) return false;
-  return platform::processClockMillis() - last <
+  // The coarse clock lags by a few milliseconds at most: an update may come
+  // that much late, which an interval of seconds does not notice.
+  return platform::coarseProcessClockMillis() - last <
          static_cast<long>(updateTime_.load(std::memory_order_relaxed)) * 1000;
 }
 

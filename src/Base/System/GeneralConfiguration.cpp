@@ -40,11 +40,13 @@ GeneralConfigurationInternal* GeneralConfiguration::tryShared() {
   ConfigFileInstMgr<GeneralConfigurationInternal>* manager =
       ConfigFileInstMgr<GeneralConfigurationInternal>::instance();
   const std::string key = fileName_.empty() ? manager->getDefaultName() : fileName_;
-  const VString stamp = currentStamp(key);
   {
+    // Only a file that failed to load needs its stamp: one that loaded stays
+    // loaded, and asking the file system on every call would cost more than
+    // the lookup itself.
     std::lock_guard<std::mutex> lock(failedLoadsMutex);
     std::map<std::string, VString>::const_iterator it = failedLoads().find(key);
-    if (it != failedLoads().end() && it->second == stamp) return nullptr;
+    if (it != failedLoads().end() && it->second == currentStamp(key)) return nullptr;
   }
   std::string reason;
   try {
@@ -65,6 +67,7 @@ GeneralConfigurationInternal* GeneralConfiguration::tryShared() {
   }
   std::fprintf(stderr, "GeneralConfiguration: Failed loading config file %s (Reason: %s)\n",
                key.c_str(), reason.c_str());
+  const VString stamp = currentStamp(key);
   std::lock_guard<std::mutex> lock(failedLoadsMutex);
   failedLoads()[key] = stamp;
   return nullptr;

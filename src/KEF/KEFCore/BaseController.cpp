@@ -65,6 +65,8 @@ BaseController::BaseController(ACE_Thread_Manager* threadManager, tvan::Log* log
       suspended(false),
       mutex(tvan::VString("TQ_ControllerMutex"), tvan::kThreadMutex),
       lastTimeout(-1),
+      configuredTimeout(-1),
+      timeoutReadAt(-1),
       currentMessage(nullptr),
       runCounter(new tvan::CycleCounter),
       stopper(new tvan::platform::ThreadStopper) {
@@ -120,9 +122,19 @@ int BaseController::runServiceLoop(void* controller) {
   return static_cast<BaseController*>(controller)->serviceLoop();
 }
 
+// The configured time-out is looked up again once it is a second old: the
+// lookup costs several times a whole trigger round trip, and a second is
+// far below any time-out it can change.
 int BaseController::waitTimeoutSeconds() {
-  tvan::GeneralConfiguration configuration;
-  const int timeout = configuration.getServicesTimeout(serviceName);
+  const long now = tvan::platform::coarseProcessClockMillis();
+  if (timeoutReadAt < 0 || now - timeoutReadAt >= kTimeoutLookupMillis ||
+      timeoutServiceName != serviceName) {
+    tvan::GeneralConfiguration configuration;
+    configuredTimeout = configuration.getServicesTimeout(serviceName);
+    timeoutServiceName = serviceName;
+    timeoutReadAt = now;
+  }
+  const int timeout = configuredTimeout;
   if (timeout >= 0) {
     log->log(kDebug2, kFile, __LINE__, kSvc, "Time out set to %d", timeout);
     return timeout;

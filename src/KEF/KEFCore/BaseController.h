@@ -101,7 +101,8 @@ class BaseController : public ACE_Task<ACE_MT_SYNCH> {
 
   // --- Observation (tests, diagnostics) ---
   // The time-out, in seconds, of the latest wait on the queue; -1 before the
-  // first wait.
+  // first wait. The configuration is consulted again for a wait once the
+  // previous answer is a second old.
   int getLastTimeoutSeconds() const { return lastTimeout.load(std::memory_order_relaxed); }
   BaseFSMap& getFSM() { return fsm; }
 
@@ -133,6 +134,12 @@ class BaseController : public ACE_Task<ACE_MT_SYNCH> {
   tvan::Mutex mutex;  // "TQ_ControllerMutex", in-process
 
   std::atomic<int> lastTimeout;
+  // The service's configured time-out as last looked up (controller thread
+  // only), and when (coarse process clock, -1: never).
+  static constexpr long kTimeoutLookupMillis = 1000;
+  int configuredTimeout;
+  std::string timeoutServiceName;
+  long timeoutReadAt;
   // State of the running loop kept off the thread's stack, so that nothing
   // leaks when the thread is forced out of an iteration.
   ACE_Message_Block* currentMessage;  // owned while an iteration holds it

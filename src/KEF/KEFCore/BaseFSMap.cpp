@@ -92,7 +92,7 @@ int BaseFSMap::pullTrigger(std::string trigger) {
 
   const Transition* transition = findTransition(currentState->name, trigger);
   if (transition == nullptr) return fsmError(currentState->name, trigger);
-  const std::string nextName = transition->nextState();
+  const std::string& nextName = transition->next;
   if (nextName.empty()) return fsmError(currentState->name, trigger);
   if (nextName == kDoNothing) return 0;
   State* next = findState(nextName);
@@ -122,21 +122,21 @@ int BaseFSMap::getTotalStatusSteps() {
   return total;
 }
 
-Transition* BaseFSMap::findTransition(std::string current, std::string trigger) {
+Transition* BaseFSMap::findTransition(const std::string& current, const std::string& trigger) {
   for (Transition* transition : transitions) {
     if (transition->current == current && transition->trigger == trigger) return transition;
   }
   return nullptr;
 }
 
-State* BaseFSMap::findState(std::string name) {
+State* BaseFSMap::findState(const std::string& name) {
   for (State* state : states) {
     if (state->name == name) return state;
   }
   return nullptr;
 }
 
-int BaseFSMap::fsmError(std::string current, std::string trigger) {
+int BaseFSMap::fsmError(const std::string& current, const std::string& trigger) {
   log->log(kWarning, kFile, __LINE__, "BaseFSMap::fsmError()",
            "Unable to find next state- current: %s trigger: %s", current.c_str(),
            trigger.c_str());

@@ -109,9 +109,9 @@ class BaseFSMap {
   const std::vector<Transition*>& getTransitions() const { return transitions; }
 
  private:
-  Transition* findTransition(std::string current, std::string trigger);
-  State* findState(std::string name);
-  int fsmError(std::string current, std::string trigger);
+  Transition* findTransition(const std::string& current, const std::string& trigger);
+  State* findState(const std::string& name);
+  int fsmError(const std::string& current, const std::string& trigger);
 
   std::vector<State*> states;            // owned, in definition order
   std::vector<Transition*> transitions;  // owned, in definition order

@@ -13,9 +13,7 @@
 
 namespace {
 
-using coretest::countMessages;
 using coretest::eventually;
-using coretest::hasMessage;
 using coretest::OwnDocumentData;
 using coretest::ScratchEnvironment;
 using coretest::ScriptJob;
@@ -42,9 +40,8 @@ struct LoopFixture {
   ScriptJob* job = nullptr;
 };
 
-std::string logFile() { return ScratchEnvironment::logFile(); }
-
 TEST(BaseController, RunsTriggersInOrderCountsStepsAndWritesStatisticsOnNormalEnd) {
+  const coretest::LogWindow entries;
   LoopFixture f(coretest::kLongWait, {"NEXT", "NEXT", "END"});
   f.queue("START_TRIGGER");
   EXPECT_EQ(f.controller.svc(), 0);
@@ -54,14 +51,15 @@ TEST(BaseController, RunsTriggersInOrderCountsStepsAndWritesStatisticsOnNormalEn
   EXPECT_EQ(f.data.getCurrentIdx(), 3);
   EXPECT_EQ(f.controller.getFSM().getCurrentState()->name, "DONE");
   EXPECT_EQ(f.controller.getLastTimeoutSeconds(), 30);
-  EXPECT_TRUE(hasMessage(logFile(), "Time out set to 30"));
-  EXPECT_TRUE(hasMessage(logFile(), "Trigger received: START_TRIGGER"));
-  EXPECT_TRUE(hasMessage(logFile(), "Service LONGWAIT finished"));
+  EXPECT_TRUE(entries.has("Time out set to 30"));
+  EXPECT_TRUE(entries.has("Trigger received: START_TRIGGER"));
+  EXPECT_TRUE(entries.has("Service LONGWAIT finished"));
   const std::string statistics = testutil::readFile(ScratchEnvironment::statisticsFile());
   EXPECT_NE(statistics.find("LONGWAIT run time: "), std::string::npos) << statistics;
 }
 
 TEST(BaseController, DropsWhatArrivesAfterTheTerminalState) {
+  const coretest::LogWindow entries;
   LoopFixture f(coretest::kLongWait);
   f.queue("START_TRIGGER");
   f.queue("END");
@@ -73,6 +71,8 @@ TEST(BaseController, DropsWhatArrivesAfterTheTerminalState) {
 }
 
 TEST(BaseController, TriggerWithoutTransitionEndsAtOnceWithoutStatistics) {
+  const coretest::LogWindow entries;
+  const std::string statisticsBefore = testutil::readFile(ScratchEnvironment::statisticsFile());
   LoopFixture f(coretest::kLongWait);
   f.queue("START_TRIGGER");
   f.queue("BOGUS");
@@ -82,25 +82,26 @@ TEST(BaseController, TriggerWithoutTransitionEndsAtOnceWithoutStatistics) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
   EXPECT_EQ(f.status.stepCount, 1 - 1);
   EXPECT_EQ(f.controller.msg_queue()->message_count(), 1u);  // no drain
-  EXPECT_TRUE(hasMessage(logFile(), "Unable to find next state- current: WORK trigger: BOGUS"));
-  EXPECT_FALSE(hasMessage(logFile(), "Service LONGWAIT finished"));
-  EXPECT_EQ(testutil::readFile(ScratchEnvironment::statisticsFile()).find("run time"),
-            std::string::npos);
+  EXPECT_TRUE(entries.has("Unable to find next state- current: WORK trigger: BOGUS"));
+  EXPECT_FALSE(entries.has("Service LONGWAIT finished"));
+  EXPECT_EQ(testutil::readFile(ScratchEnvironment::statisticsFile()), statisticsBefore);
 }
 
 TEST(BaseController, IgnoresTheNamedTriggerAsOftenAsAsked) {
+  const coretest::LogWindow entries;
   LoopFixture f(coretest::kLongWait);
   f.controller.ignoreTriggers("NEXT", 2);
   for (const char* t : {"START_TRIGGER", "NEXT", "NEXT", "NEXT", "END"}) f.queue(t);
   EXPECT_EQ(f.controller.svc(), 0);
   EXPECT_EQ(f.job->runs(), 2);
   EXPECT_EQ(f.status.stepCount, 1 + 1 - 2);
-  EXPECT_TRUE(hasMessage(logFile(), "Ignoring trigger NEXT 2 times"));
-  EXPECT_TRUE(hasMessage(logFile(), "Ignoring trigger NEXT (1 left)"));
-  EXPECT_TRUE(hasMessage(logFile(), "Ignoring trigger NEXT (0 left)"));
+  EXPECT_TRUE(entries.has("Ignoring trigger NEXT 2 times"));
+  EXPECT_TRUE(entries.has("Ignoring trigger NEXT (1 left)"));
+  EXPECT_TRUE(entries.has("Ignoring trigger NEXT (0 left)"));
 }
 
 TEST(BaseController, ZeroTimeOutPullsTheTimeOutTriggerAndCancelEndsTheMachine) {
+  const coretest::LogWindow entries;
   LoopFixture f(coretest::kNoWait);
   KEF::BaseFSMap& fsm = f.controller.getFSM();
   fsm.timeoutTrigger = "TICK";
@@ -108,18 +109,19 @@ TEST(BaseController, ZeroTimeOutPullsTheTimeOutTriggerAndCancelEndsTheMachine) {
   f.queue("START_TRIGGER");
   int result = 1;
   std::thread loop([&] { result = f.controller.svc(); });
-  EXPECT_TRUE(eventually([&] { return countMessages(logFile(), "TimedOut") >= 3; }));
+  EXPECT_TRUE(eventually([&] { return entries.count("TimedOut") >= 3; }));
   EXPECT_EQ(f.controller.getLastTimeoutSeconds(), 0);
   f.controller.requestCancel();
   loop.join();
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(f.controller.isCancelRequested());
   EXPECT_EQ(f.controller.getFSM().getCurrentState()->name, "DONE");
-  EXPECT_TRUE(hasMessage(logFile(), "Cancelling service"));
-  EXPECT_TRUE(hasMessage(logFile(), "Service NOWAIT finished"));
+  EXPECT_TRUE(entries.has("Cancelling service"));
+  EXPECT_TRUE(entries.has("Service NOWAIT finished"));
 }
 
 TEST(BaseController, UnconfiguredServiceWaitsTheDefaultTwentySeconds) {
+  const coretest::LogWindow entries;
   LoopFixture f(coretest::kUnlisted);
   ASSERT_EQ(f.controller.open(), 0);
   EXPECT_TRUE(eventually([&] { return f.controller.getLastTimeoutSeconds() == 20; }));
@@ -128,21 +130,22 @@ TEST(BaseController, UnconfiguredServiceWaitsTheDefaultTwentySeconds) {
   f.queue("START_TRIGGER");
   f.queue("END");
   EXPECT_TRUE(eventually([&] { return !f.controller.isThreadManaged(); }));
-  EXPECT_FALSE(hasMessage(logFile(), "TimedOut"));
-  EXPECT_TRUE(hasMessage(logFile(), "Controller is closing"));
+  EXPECT_FALSE(entries.has("TimedOut"));
+  EXPECT_TRUE(entries.has("Controller is closing"));
   const std::string activated =
       "Controller activated with thread id [" + std::to_string(f.controller.getThreadId()) + "]";
-  EXPECT_TRUE(hasMessage(logFile(), activated));
+  EXPECT_TRUE(entries.has(activated));
 }
 
 // Without a time-out trigger a timed-out wait pulls the empty name. While
 // paused that must not replace the banked trigger, however long the pause.
 TEST(BaseController, PauseLongerThanTheTimeOutKeepsTheBankedTrigger) {
+  const coretest::LogWindow entries;
   LoopFixture f(coretest::kNoWait);
   for (const char* t : {"START_TRIGGER", "PAUSE_TRIGGER", "NEXT"}) f.queue(t);
   int result = 1;
   std::thread loop([&] { result = f.controller.svc(); });
-  EXPECT_TRUE(eventually([&] { return countMessages(logFile(), "TimedOut") >= 20; }));
+  EXPECT_TRUE(eventually([&] { return entries.count("TimedOut") >= 20; }));
   // Outside the pause every wait times out at once: the end must be queued
   // with the resume.
   f.queue("RESUME_TRIGGER");
@@ -151,7 +154,7 @@ TEST(BaseController, PauseLongerThanTheTimeOutKeepsTheBankedTrigger) {
   EXPECT_EQ(f.job->runs(), 2);
   EXPECT_EQ(f.controller.getFSM().getBankedTrigger(), "NEXT");
   EXPECT_EQ(result, 0);
-  EXPECT_TRUE(hasMessage(logFile(), "Resuming with trigger: NEXT"));
+  EXPECT_TRUE(entries.has("Resuming with trigger: NEXT"));
 }
 
 // A job that fails in the given way on its first run and succeeds after.
@@ -178,6 +181,7 @@ class FailingJob : public KEF::BaseJob {
 };
 
 TEST(BaseController, JobFailuresAreLoggedAndOnlyLibraryErrorsLetTheLoopGoOn) {
+  const coretest::LogWindow entries;
   struct Case {
     FailingJob::Failure failure;
     int result;
@@ -205,7 +209,7 @@ TEST(BaseController, JobFailuresAreLoggedAndOnlyLibraryErrorsLetTheLoopGoOn) {
     EXPECT_EQ(controller.svc(), c.result) << c.entry;
     EXPECT_EQ(job->runs_, c.result == 0 ? 2 : 1) << c.entry;
     EXPECT_EQ(data.getCurrentIdx(), c.result == 0 ? 1 : 0) << c.entry;
-    EXPECT_TRUE(hasMessage(logFile(), c.entry)) << c.entry;
+    EXPECT_TRUE(entries.has(c.entry)) << c.entry;
   }
 }
 

@@ -14,9 +14,7 @@
 
 namespace {
 
-using coretest::countMessages;
 using coretest::eventually;
-using coretest::hasMessage;
 using coretest::ScratchEnvironment;
 using coretest::ScriptJob;
 using coretest::TestController;
@@ -24,8 +22,6 @@ using coretest::TestService;
 
 ::testing::Environment* const scratch =
     ::testing::AddGlobalTestEnvironment(new ScratchEnvironment);
-
-std::string logFile() { return ScratchEnvironment::logFile(); }
 
 char kServiceData[] = "<Job><ServiceID>svc-1</ServiceID></Job>";
 
@@ -46,6 +42,7 @@ size_t queued(KEF::BaseService& service) {
 }
 
 TEST(BaseService, SendInjectsTheDataRootElementBeforeQueuingTheTrigger) {
+  const coretest::LogWindow entries;
   auto service = loopService(coretest::kLongWait);
   EXPECT_TRUE(service->send(
       "NEXT", "<Data><DataRoot>Params</DataRoot><Params><Root>/srv</Root></Params></Data>"));
@@ -63,7 +60,7 @@ TEST(BaseService, SendInjectsTheDataRootElementBeforeQueuingTheTrigger) {
   EXPECT_TRUE(service->send(nullptr, nullptr));
   EXPECT_TRUE(service->send("", ""));
   EXPECT_EQ(queued(*service), 3u);
-  EXPECT_TRUE(hasMessage(logFile(), "Injecting trigger: NEXT to LONGWAIT"));
+  EXPECT_TRUE(entries.has("Injecting trigger: NEXT to LONGWAIT"));
 
   service->getController()->setValid(false);
   EXPECT_FALSE(service->send("NEXT", nullptr));
@@ -71,6 +68,7 @@ TEST(BaseService, SendInjectsTheDataRootElementBeforeQueuingTheTrigger) {
 }
 
 TEST(BaseService, MalformedDataReachesTheCallerAndReleasesTheControllerMutex) {
+  const coretest::LogWindow entries;
   auto service = loopService(coretest::kLongWait);
   EXPECT_ANY_THROW(service->send("NEXT", "<Data><DataRoot>"));
   EXPECT_EQ(queued(*service), 0u);
@@ -82,6 +80,7 @@ TEST(BaseService, MalformedDataReachesTheCallerAndReleasesTheControllerMutex) {
 }
 
 TEST(BaseService, ConcurrentSendsAllArrive) {
+  const coretest::LogWindow entries;
   auto service = loopService(coretest::kLongWait);
   constexpr int kThreads = 6, kEach = 40;
   std::vector<std::thread> senders;
@@ -100,6 +99,7 @@ TEST(BaseService, ConcurrentSendsAllArrive) {
 }
 
 TEST(BaseService, StatusDataAndFinishWithoutARunningThread) {
+  const coretest::LogWindow entries;
   auto service = loopService(coretest::kLongWait);
   EXPECT_STREQ(service->getServiceStatus(), "");
   service->getJobData()->setStatusMsg("DONE", "<StatusText>OK</StatusText>");
@@ -110,6 +110,7 @@ TEST(BaseService, StatusDataAndFinishWithoutARunningThread) {
 }
 
 TEST(BaseService, RunsTheWorkflowUntilFinishedAndDeletesWithoutWaiting) {
+  const coretest::LogWindow entries;
   ScriptJob* job = nullptr;
   auto service = loopService(coretest::kLongWait, {"NEXT", "NEXT"}, &job);
   EXPECT_EQ(service->run(), 0);
@@ -129,8 +130,8 @@ TEST(BaseService, RunsTheWorkflowUntilFinishedAndDeletesWithoutWaiting) {
   service.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   EXPECT_FALSE(coretest::threadExists(tid));
-  EXPECT_EQ(countMessages(logFile(), "Killing thread " + std::to_string(tid)), 0u);
-  EXPECT_TRUE(hasMessage(logFile(), "Closing Service."));
+  EXPECT_EQ(entries.count("Killing thread " + std::to_string(tid)), 0u);
+  EXPECT_TRUE(entries.has("Closing Service."));
 }
 
 // Jobs that never end their run.
@@ -166,6 +167,7 @@ class StuckJob : public KEF::BaseJob {
 // destructor returns, no thread of the service is left, and the log and its
 // mutex still work for everyone else.
 void expectStuckThreadStopped(StuckJob::Way way) {
+  const coretest::LogWindow entries;
   // The busy job writes to a small log of its own (rolling over every
   // megabyte) that serialises on the same mutex as the service's log.
   tvan::Log busyLog((ScratchEnvironment::dir() + "/busy.log").c_str(), 0xFFFF, 0x1, 1, false,
@@ -191,8 +193,8 @@ void expectStuckThreadStopped(StuckJob::Way way) {
   EXPECT_GE(took, std::chrono::milliseconds(4900));
   EXPECT_LT(took, std::chrono::milliseconds(8000));
   EXPECT_FALSE(coretest::threadExists(tid));
-  EXPECT_EQ(countMessages(logFile(), "Killing thread " + std::to_string(tid)), 1u);
-  EXPECT_EQ(countMessages(logFile(), "Unable to terminate thread " + std::to_string(tid)), 0u);
+  EXPECT_EQ(entries.count("Killing thread " + std::to_string(tid)), 1u);
+  EXPECT_EQ(entries.count("Unable to terminate thread " + std::to_string(tid)), 0u);
 
   // The log's mutex is free and the next entry of another thread is written.
   tvan::Log after(nullptr, tvan::kConfigFileLog);
@@ -202,10 +204,11 @@ void expectStuckThreadStopped(StuckJob::Way way) {
     after.log(tvan::kInfo, __FILE__, __LINE__, "other", "written after the stop");
   });
   other.join();
-  EXPECT_TRUE(hasMessage(logFile(), "written after the stop"));
+  EXPECT_TRUE(entries.has("written after the stop"));
 }
 
 TEST(BaseService, DeleteStopsAControllerThreadBlockedInAWait) {
+  const coretest::LogWindow entries;
 #if defined(__SANITIZE_THREAD__)
   // The C library runs the cancellation's unwind inside its cancellation
   // signal's handler, where ThreadSanitizer stops following the thread's
@@ -216,6 +219,7 @@ TEST(BaseService, DeleteStopsAControllerThreadBlockedInAWait) {
 }
 
 TEST(BaseService, DeleteStopsAControllerThreadSpinningInItsJob) {
+  const coretest::LogWindow entries;
 #if defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "ThreadSanitizer delivers signals only at its own safe points";
 #endif
@@ -223,6 +227,7 @@ TEST(BaseService, DeleteStopsAControllerThreadSpinningInItsJob) {
 }
 
 TEST(BaseService, DeleteStopsAControllerThreadLoggingInATightLoop) {
+  const coretest::LogWindow entries;
   expectStuckThreadStopped(StuckJob::kLogs);
 }
 

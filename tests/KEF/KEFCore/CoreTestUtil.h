@@ -80,15 +80,22 @@ inline std::vector<std::string> logMessages(const std::string& path) {
   return messages;
 }
 
-inline size_t countMessages(const std::string& path, const std::string& message) {
-  size_t n = 0;
-  for (const std::string& m : logMessages(path)) n += (m == message);
-  return n;
-}
+// The entries of the service log written since the window was made, so that
+// tests running in one process do not see each other's entries.
+class LogWindow {
+ public:
+  LogWindow() : start_(logMessages(ScratchEnvironment::logFile()).size()) {}
+  size_t count(const std::string& message) const {
+    const std::vector<std::string> all = logMessages(ScratchEnvironment::logFile());
+    size_t n = 0;
+    for (size_t i = start_; i < all.size(); ++i) n += (all[i] == message);
+    return n;
+  }
+  bool has(const std::string& message) const { return count(message) > 0; }
 
-inline bool hasMessage(const std::string& path, const std::string& message) {
-  return countMessages(path, message) > 0;
-}
+ private:
+  size_t start_;
+};
 
 // Waits until `done` holds, at most `millis`.
 inline bool eventually(const std::function<bool()>& done, long millis = 5000) {

@@ -38,6 +38,15 @@ long processClockMillis() {
   return static_cast<long>((monotonicNanos() - processStartNanos()) / 1000000ull);
 }
 
+long coarseProcessClockMillis() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  const uint64_t now =
+      static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+  const uint64_t start = processStartNanos();
+  return now > start ? static_cast<long>((now - start) / 1000000ull) : 0;
+}
+
 uint32_t currentThreadId() {
   struct Cache {
     unsigned generation = ~0u;

@@ -11,6 +11,11 @@ namespace platform {
 // monotonic wall clock.
 long processClockMillis();
 
+// Milliseconds since the process started, as processClockMillis, from the
+// coarse monotonic clock: a few milliseconds behind at most, and cheap
+// enough for checks on every log entry.
+long coarseProcessClockMillis();
+
 // Nanoseconds from CLOCK_MONOTONIC; its rate is 1e9 ticks per second.
 uint64_t monotonicNanos();
 

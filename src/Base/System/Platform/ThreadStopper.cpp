@@ -67,6 +67,7 @@ struct CodeRange {
 struct RangeTable {
   int count = 0;
   CodeRange ranges[256];
+  const RangeTable* older = nullptr;  // kept reachable, never freed
 };
 std::atomic<const RangeTable*> lockHoldingCode{nullptr};
 
@@ -97,7 +98,11 @@ int collectRanges(dl_phdr_info* info, size_t, void* data) {
 void publishLockHoldingCode() {
   auto* table = new RangeTable;
   dl_iterate_phdr(&collectRanges, table);
-  lockHoldingCode.store(table, std::memory_order_release);
+  const RangeTable* previous = lockHoldingCode.load(std::memory_order_acquire);
+  do {
+    table->older = previous;
+  } while (!lockHoldingCode.compare_exchange_weak(previous, table, std::memory_order_acq_rel,
+                                                  std::memory_order_acquire));
 }
 
 // True when the interrupted instruction lies outside every lock-holding
