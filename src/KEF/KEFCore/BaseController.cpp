@@ -152,16 +152,8 @@ KEF_LETS_CANCELLATION_THROUGH int BaseController::serviceLoop() {
     threadId.store(tvan::platform::currentThreadId(), std::memory_order_release);
     log->log(kDebug1, kFile, __LINE__, kSvc, "Controller activated with thread id [%d]",
              static_cast<int>(threadId.load()));
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (const tvan::Error& e) {
-    tvan::VString text;
-    e.constructMessage(text);
-    log->log(kError, kFile, __LINE__, kSvc, text.narrow());
-  } catch (const char* text) {
-    log->log(kError, kFile, __LINE__, kSvc, std::string(text ? text : ""));
   } catch (...) {
-    log->log(kError, kFile, __LINE__, kSvc, "System exception");
+    logFailure();  // the thread goes on whatever it was
   }
 
   int rc = 0;
@@ -221,18 +213,9 @@ KEF_LETS_CANCELLATION_THROUGH int BaseController::serviceLoop() {
       rc = fsm.pullTrigger(trigger);
       if (status != nullptr) status->stepCount += rc;
       if (rc == BaseFSMap::kError) return -1;
-    } catch (abi::__forced_unwind&) {
-      throw;  // the thread is being cancelled
-    } catch (const tvan::Error& e) {
-      tvan::VString text;
-      e.constructMessage(text);
-      log->log(kError, kFile, __LINE__, kSvc, text.narrow());
-    } catch (const char* text) {
-      log->log(kError, kFile, __LINE__, kSvc, std::string(text ? text : ""));
-      return -1;
     } catch (...) {
-      log->log(kError, kFile, __LINE__, kSvc, "System exception");
-      return -1;
+      // A library error leaves the loop running; anything else ends it.
+      if (!logFailure()) return -1;
     }
   }
 
@@ -240,6 +223,26 @@ KEF_LETS_CANCELLATION_THROUGH int BaseController::serviceLoop() {
   counter.stop();
   dumpStatistics(counter.total() * 0.000000001);
   return 0;
+}
+
+// Logs the exception being handled; true when it was a library error. A
+// cancellation of the thread passes on.
+KEF_LETS_CANCELLATION_THROUGH bool BaseController::logFailure() {
+  try {
+    throw;
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (const tvan::Error& e) {
+    tvan::VString text;
+    e.constructMessage(text);
+    log->log(kError, kFile, __LINE__, kSvc, text.narrow());
+    return true;
+  } catch (const char* text) {
+    log->log(kError, kFile, __LINE__, kSvc, std::string(text ? text : ""));
+  } catch (...) {
+    log->log(kError, kFile, __LINE__, kSvc, "System exception");
+  }
+  return false;
 }
 
 // Whatever arrives within a second of the terminal state is dropped.

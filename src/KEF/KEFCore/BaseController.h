@@ -113,6 +113,7 @@ class BaseController : public ACE_Task<ACE_MT_SYNCH> {
   static int runServiceLoop(void* controller);
   int serviceLoop();
   int waitTimeoutSeconds();
+  bool logFailure();
   void drainQueue();
 
   StatusInfo* status;  // the service's progress record; not owned
