@@ -10,7 +10,14 @@
 // of the machine excludes every other; recursive for the owning thread; a
 // holder that died counts as released (the next lock acquires it). See
 // Base/System/Platform/NamedMutex.h for how this is built. An empty name gives
-// an unnamed mutex private to this process (still recursive).
+// an unnamed mutex private to this process (still recursive). A thread holds
+// at most eight distinct system-wide mutexes at once (each any number of
+// times); locking a ninth fails.
+//
+// Both kinds lock and unlock without a system call when uncontended. Every
+// successful acquisition (each recursion level, also kNoBlock and timed ones)
+// enters a library critical section of the calling thread and every release
+// leaves one (Base/System/Platform/ThreadStop.h).
 //
 // Failures throw tvan::Error whose text comes from getExceptionString().
 // Locks are not released on exceptions unless taken through FunctionMutex or
@@ -33,7 +40,8 @@ enum BlockMode {
 };
 
 namespace platform {
-class MutexPrimitive;
+class ThreadLock;
+class NamedLock;
 }
 
 class Mutex {
@@ -53,7 +61,8 @@ class Mutex {
   bool lock(BlockMode mode = kBlock, long timeout = -1) const;
 
   // Releases one level of the calling thread's hold. Throws when the
-  // system-wide kind cannot be released (for example not held by the caller).
+  // system-wide kind is not held by the caller; for the in-process kind that
+  // has no effect (like leaving a critical section not entered).
   void unlock() const;
 
   // True when the primitive exists.
@@ -67,8 +76,15 @@ class Mutex {
   bool isProcessMutex() const { return process_; }
 
  private:
+  bool lockWithMode(BlockMode mode, long timeout) const;
+  void unlockSlowPath() const;
+
   VString name_;
-  platform::MutexPrimitive* primitive_;  // owned
+  // The in-process lock (owned), or null for the system-wide kind.
+  platform::ThreadLock* thread_;
+  // The system-wide kind's lock, shared with every Mutex of the name in this
+  // process; given back through platform::closeNamedMutex. Null otherwise.
+  platform::NamedLock* named_;
   bool process_;
 };
 

@@ -5,15 +5,17 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <system_error>
 #include <unordered_map>
+
+#include "Base/System/Platform/Clock.h"
+#include "Base/System/Platform/Futex.h"
 
 namespace tvan {
 namespace platform {
@@ -21,66 +23,195 @@ namespace platform {
 namespace {
 
 // Layout of the shared object. The version is also part of the object's name.
-constexpr uint32_t kLayoutVersion = 1;
+constexpr uint32_t kLayoutVersion = 2;
 constexpr uint32_t kMagic = 0x4b45464d;  // "KEFM"
 constexpr uint32_t kReady = 1;
 constexpr size_t kObjectSize = 4096;
+// Who may open the objects.
+constexpr mode_t kObjectMode = 0666;
 
 struct SharedBlock {
   std::atomic<uint32_t> initialised;  // kReady once the fields below are set up
   uint32_t layoutVersion;
   uint32_t magic;
   uint32_t reserved;
-  alignas(64) pthread_mutex_t mutex;
+  alignas(kOwnerWordOffset) std::atomic<uint64_t> owner;
 };
+static_assert(offsetof(SharedBlock, owner) == kOwnerWordOffset, "owner word where documented");
 static_assert(sizeof(SharedBlock) <= kObjectSize, "shared block fits its object");
-static_assert(std::atomic<uint32_t>::is_always_lock_free, "flag usable across processes");
+static_assert(std::atomic<uint64_t>::is_always_lock_free, "owner word usable across processes");
+// Waiters sleep on the owner word's low half, which holds the thread id.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "futex half of the owner word comes first");
 
-// Sets up a recursive, robust mutex; `shared` makes it usable across processes.
-int initRecursiveRobust(pthread_mutex_t* m, bool shared) {
-  pthread_mutexattr_t attr;
-  int rc = pthread_mutexattr_init(&attr);
-  if (rc != 0) return rc;
-  rc = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  if (rc == 0) rc = pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-  if (rc == 0 && shared) rc = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-  if (rc == 0) rc = pthread_mutex_init(m, &attr);
-  pthread_mutexattr_destroy(&attr);
-  return rc;
+// Set in the owner word's futex half once someone sleeps on it.
+constexpr uint64_t kWaitersBit = 0x80000000u;
+// When a waiter checks whether a holder that keeps the lock has ended: once
+// after kFirstCheckNanos (a lock left by a crashed process is then taken
+// almost at once, while a short hold costs no check), then every
+// kCheckPeriodNanos. A sleep lasts until the next check at most.
+constexpr long long kFirstCheckNanos = 1000000LL;
+constexpr long long kCheckPeriodNanos = 100 * 1000000LL;
+// Spins before sleeping: a holder running on another processor usually lets
+// go sooner than a sleep and a wake-up take.
+constexpr int kSpins = 100;
+
+bool isFree(uint64_t word) { return ownerThreadId(word) == 0; }
+
+long long nanosUntil(const timespec& deadline) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000000000LL +
+         (deadline.tv_nsec - now.tv_nsec);
 }
 
-// A lock whose previous owner died is ours once marked consistent.
-int recoverOwnerDied(pthread_mutex_t* m, int rc) {
-  if (rc == EOWNERDEAD) return pthread_mutex_consistent(m);
-  return rc;
+}  // namespace
+
+__thread HeldNamedLocks tlsHeldNamedLocks __attribute__((tls_model("initial-exec")));
+
+NamedLock::NamedLock(std::atomic<uint64_t>* word) : word_(word != nullptr ? word : &privateWord_) {}
+
+bool NamedLock::holderHasEnded(uint64_t seen, uint64_t self) const {
+  // Callers do not hold the lock, so a word naming our thread id was left by
+  // an earlier thread with the same id (or is forged).
+  if (ownerThreadId(seen) == ownerThreadId(self)) return true;
+  return ownerHasEnded(seen & ~kWaitersBit);
 }
 
-class RobustMutex : public MutexPrimitive {
- public:
-  explicit RobustMutex(pthread_mutex_t* m) : m_(m) {}
-  int lock() override { return recoverOwnerDied(m_, pthread_mutex_lock(m_)); }
-  int tryLock() override { return recoverOwnerDied(m_, pthread_mutex_trylock(m_)); }
-  int timedLock(const timespec& deadline) override {
-    return recoverOwnerDied(m_, pthread_mutex_timedlock(m_, &deadline));
+bool NamedLock::take(uint64_t& seen, uint64_t self) {
+  return word_->compare_exchange_strong(seen, self | (seen & kWaitersBit), std::memory_order_acquire,
+                                        std::memory_order_relaxed);
+}
+
+int NamedLock::lock() {
+  if (lockFast()) return 0;
+  HeldNamedLocks& held = tlsHeldNamedLocks;
+  if (held.count == HeldNamedLocks::kCapacity && find(held) == nullptr) return ENOLCK;
+  // Only a first lock of this thread (its identity was not made yet) or a
+  // contended one gets here.
+  const uint64_t self = lockOwner();
+  if (!lockFast()) {
+    lockContended(self, nullptr);
+    remember(held);
+    enterProtected();
   }
-  int unlock() override { return pthread_mutex_unlock(m_); }
+  return 0;
+}
 
- protected:
-  pthread_mutex_t* m_;  // not owned here
-};
-
-// The unnamed kind: a robust recursive mutex of this process only.
-class PrivateMutex : public RobustMutex {
- public:
-  PrivateMutex() : RobustMutex(&own_) {
-    const int rc = initRecursiveRobust(&own_, false);
-    if (rc != 0) throw std::system_error(rc, std::generic_category(), "pthread_mutex_init");
+int NamedLock::tryLock() {
+  HeldNamedLocks& held = tlsHeldNamedLocks;
+  if (HeldNamedLocks::Hold* hold = find(held)) {
+    ++hold->depth;
+    enterProtected();
+    return 0;
   }
-  ~PrivateMutex() override { pthread_mutex_destroy(&own_); }
+  if (held.count == HeldNamedLocks::kCapacity) return ENOLCK;
+  const uint64_t self = lockOwner();
+  uint64_t seen = word_->load(std::memory_order_relaxed);
+  for (;;) {
+    if (!isFree(seen) && !holderHasEnded(seen, self)) return EBUSY;
+    if (take(seen, self)) break;
+  }
+  remember(held);
+  enterProtected();
+  return 0;
+}
 
- private:
-  pthread_mutex_t own_;
-};
+int NamedLock::timedLock(const timespec& deadline) {
+  HeldNamedLocks& held = tlsHeldNamedLocks;
+  if (held.count == HeldNamedLocks::kCapacity && find(held) == nullptr) return ENOLCK;
+  const uint64_t self = lockOwner();
+  if (!lockFast()) {
+    const int rc = lockContended(self, &deadline);
+    if (rc != 0) return rc;
+    remember(held);
+    enterProtected();
+  }
+  return 0;
+}
+
+int NamedLock::lockContended(uint64_t self, const timespec* deadline) {
+  const bool shared = isShared();
+  for (int i = 0; i < kSpins; ++i) {
+    cpuRelax();
+    uint64_t seen = word_->load(std::memory_order_relaxed);
+    if (isFree(seen) && take(seen, self)) return 0;
+  }
+  // The holder under watch, since when, and when it is due to be checked
+  // (relative to watchedSince).
+  uint64_t watched = 0;
+  long long watchedSince = 0;
+  long long checkAt = 0;
+  uint64_t seen = word_->load(std::memory_order_relaxed);
+  for (;;) {
+    if (isFree(seen)) {
+      // Others may still sleep: set the waiters bit so that our unlock wakes
+      // the next one.
+      if (word_->compare_exchange_weak(seen, self | kWaitersBit, std::memory_order_acquire,
+                                       std::memory_order_relaxed)) {
+        return 0;
+      }
+      continue;
+    }
+    const long long now = static_cast<long long>(monotonicNanos());
+    const uint64_t holder = seen & ~kWaitersBit;
+    if (holder != watched) {
+      watched = holder;
+      watchedSince = now;
+      checkAt = kFirstCheckNanos;
+    }
+    const long long watchedFor = now - watchedSince;
+    if (watchedFor >= checkAt || ownerThreadId(holder) == ownerThreadId(self)) {
+      checkAt = watchedFor + kCheckPeriodNanos;
+      if (holderHasEnded(seen, self)) {
+        if (word_->compare_exchange_strong(seen, self | kWaitersBit, std::memory_order_acquire,
+                                           std::memory_order_relaxed)) {
+          return 0;
+        }
+        continue;
+      }
+    }
+    if ((seen & kWaitersBit) == 0) {
+      if (!word_->compare_exchange_weak(seen, seen | kWaitersBit, std::memory_order_relaxed,
+                                        std::memory_order_relaxed)) {
+        continue;
+      }
+      seen |= kWaitersBit;
+    }
+    long long wait = checkAt - watchedFor;
+    if (deadline != nullptr) {
+      const long long left = nanosUntil(*deadline);
+      if (left <= 0) return ETIMEDOUT;
+      if (left < wait) wait = left;
+    }
+    futexWait(word_, static_cast<uint32_t>(seen), shared, wait);
+    seen = word_->load(std::memory_order_relaxed);
+  }
+}
+
+bool NamedLock::unlock() {
+  HeldNamedLocks& held = tlsHeldNamedLocks;
+  HeldNamedLocks::Hold* hold = find(held);
+  if (hold == nullptr) return false;
+  if (hold->depth > 1) {
+    --hold->depth;
+  } else {
+    forget(held, hold);
+    const uint64_t self = tlsLockOwner;
+    uint64_t seen = word_->load(std::memory_order_relaxed);
+    // Only a word that still names us is ours to clear; anything else was
+    // forged, or taken by a peer that judged us gone.
+    while ((seen & ~kWaitersBit) == self) {
+      if (word_->compare_exchange_weak(seen, 0, std::memory_order_release, std::memory_order_relaxed)) {
+        if ((seen & kWaitersBit) != 0) futexWake(word_, 1, isShared());
+        break;
+      }
+    }
+  }
+  leaveProtected();
+  return true;
+}
+
+namespace {
 
 void throwErrno(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -94,10 +225,10 @@ struct FdCloser {
 
 int openObject(const std::string& objectName) {
   for (;;) {
-    int fd = shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kObjectMode);
     if (fd >= 0) {
-      // Every user must be able to open it, whatever our umask.
-      (void)fchmod(fd, 0666);
+      // The mode must not depend on our umask.
+      (void)fchmod(fd, kObjectMode);
       return fd;
     }
     if (errno != EEXIST) throwErrno("shm_open " + objectName);
@@ -126,11 +257,7 @@ SharedBlock* mapObject(const std::string& objectName) {
   auto* block = static_cast<SharedBlock*>(p);
   if (block->initialised.load(std::memory_order_acquire) != kReady) {
     // New, or its creator died before finishing: nobody can have used it yet.
-    const int rc = initRecursiveRobust(&block->mutex, true);
-    if (rc != 0) {
-      munmap(p, kObjectSize);
-      throw std::system_error(rc, std::generic_category(), "pthread_mutex_init " + objectName);
-    }
+    block->owner.store(0, std::memory_order_relaxed);
     block->layoutVersion = kLayoutVersion;
     block->magic = kMagic;
     block->initialised.store(kReady, std::memory_order_release);
@@ -142,11 +269,11 @@ SharedBlock* mapObject(const std::string& objectName) {
   return block;
 }
 
-// Process-wide table of mapped names. Mappings stay for the life of the
-// process: a mutex may be held while its last Mutex object goes.
+// Process-wide table of named locks. They and their mappings stay for the
+// life of the process: a lock may be held while its last Mutex object goes.
 struct Table {
   std::mutex mutex;
-  std::unordered_map<std::string, SharedBlock*> blocks;
+  std::unordered_map<std::string, NamedLock*> locks;
 };
 
 Table& table() {
@@ -154,8 +281,12 @@ Table& table() {
     auto* created = new Table;
     // A fork while another thread holds the table lock must not leave the
     // child with a lock nobody will release.
+    // The child's thread holds none of what its parent thread held.
     pthread_atfork([] { table().mutex.lock(); }, [] { table().mutex.unlock(); },
-                   [] { table().mutex.unlock(); });
+                   [] {
+                     tlsHeldNamedLocks.count = 0;
+                     table().mutex.unlock();
+                   });
     return created;
   }();
   return *t;
@@ -165,7 +296,6 @@ Table& table() {
 
 std::string sharedObjectName(const std::u16string& name) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string out = "/kef.mutex.1.";
   std::string escaped;
   for (char16_t c : name) {
     const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
@@ -188,24 +318,29 @@ std::string sharedObjectName(const std::u16string& name) {
     std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(h));
     escaped = escaped.substr(0, 160) + tail;
   }
-  return out + escaped;
+  return "/kef.mutex." + std::to_string(kLayoutVersion) + "." + escaped;
 }
 
-MutexPrimitive* openNamedMutex(const std::u16string& name) {
-  if (name.empty()) return new PrivateMutex;
+NamedLock* openNamedMutex(const std::u16string& name) {
+  Table& t = table();  // also sets up the fork handlers before any hold
+  if (name.empty()) return new NamedLock(nullptr);
   const std::string objectName = sharedObjectName(name);
-  Table& t = table();
   std::lock_guard<std::mutex> guard(t.mutex);
-  SharedBlock*& block = t.blocks[objectName];
-  if (block == nullptr) {
+  NamedLock*& lock = t.locks[objectName];
+  if (lock == nullptr) {
     try {
-      block = mapObject(objectName);
+      lock = new NamedLock(&mapObject(objectName)->owner);
     } catch (...) {
-      t.blocks.erase(objectName);
+      t.locks.erase(objectName);
       throw;
     }
   }
-  return new RobustMutex(&block->mutex);
+  return lock;
+}
+
+void closeNamedMutex(NamedLock* lock) {
+  // Named locks belong to the table.
+  if (lock != nullptr && !lock->isShared()) delete lock;
 }
 
 }  // namespace platform
