@@ -120,7 +120,9 @@ bool BaseService::stopControllerThread() {
 int BaseService::run() {
   log->log(kDebug3, kFile, __LINE__, "BaseService::run()", "Starting service");
   if (controller == nullptr) {
-    log->log(kError, kFile, __LINE__, "BaseService::run()", "Error starting Task");
+    // Not initialised: nothing can run.
+    if (jobData != nullptr) jobData->setStatusMsg("ERROR", "FAILURE");
+    log->log(kWarning, kFile, __LINE__, "BaseService::run()", "Error starting Task");
     return -1;
   }
   controller->setServiceName(serviceName);

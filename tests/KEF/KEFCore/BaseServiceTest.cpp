@@ -109,6 +109,20 @@ TEST(BaseService, StatusDataAndFinishWithoutARunningThread) {
   EXPECT_FALSE(service->isControllerThreadAlive());
 }
 
+TEST(BaseService, WithoutInitializeNothingRunsAndDeleteIsImmediate) {
+  const coretest::LogWindow entries;
+  auto service = std::make_unique<TestService>(coretest::kLongWait,
+                                                [](TestController&, KEF::BaseJobData&) {});
+  EXPECT_EQ(service->run(), -1);
+  EXPECT_EQ(service->pause(), 0);
+  EXPECT_EQ(service->finish(), 0);
+  EXPECT_FALSE(service->send("NEXT", nullptr));
+  EXPECT_STREQ(service->getServiceStatus(), "");
+  service.reset();
+  EXPECT_TRUE(entries.has("Error starting Task"));
+  EXPECT_TRUE(entries.has("Closing Service."));
+}
+
 TEST(BaseService, RunsTheWorkflowUntilFinishedAndDeletesWithoutWaiting) {
   const coretest::LogWindow entries;
   ScriptJob* job = nullptr;
