@@ -92,6 +92,11 @@ bool GeneralConfiguration::getStatisticsFile(std::string& path) {
   return internal != nullptr && internal->getStatisticsFile(path);
 }
 
+bool GeneralConfiguration::getRequestDatabase(std::string& path) {
+  GeneralConfigurationInternal* internal = tryShared();
+  return internal != nullptr && internal->getRequestDatabase(path);
+}
+
 bool GeneralConfiguration::getServiceOptions(const std::string& serviceName, bool& enabled,
                                              int& singleton, bool& persistent, bool& exe,
                                              PriorityEnum& priority, std::string& value,

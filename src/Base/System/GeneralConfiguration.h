@@ -8,12 +8,13 @@
 // forwards to the one GeneralConfigurationInternal per file name of the
 // process, which loads the file once and serialises every operation.
 //
-// Failure: getServicesTimeout, getStatisticsFile and getServiceOptions never
-// throw; when the file cannot be loaded they report it on standard error and
-// answer with their defaults (-1; false; the option defaults). A file that
-// failed to load is not loaded again until its modification stamp changes, so
-// a missing file costs one failed load, not one per call. The other
-// operations throw tvan::Error when the file cannot be loaded.
+// Failure: getServicesTimeout, getStatisticsFile, getRequestDatabase and
+// getServiceOptions never throw; when the file cannot be loaded they report
+// it on standard error and answer with their defaults (-1; false; the option
+// defaults). A file that failed to load is not loaded again until its
+// modification stamp changes, so a missing file costs one failed load, not
+// one per call. The other operations throw tvan::Error when the file cannot
+// be loaded.
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ class GeneralConfiguration {
 
   // The text of KEFPrefs/StatFile; false when absent or not loadable.
   bool getStatisticsFile(std::string& path);
+
+  // The text of KEFPrefs/RequestDatabase, the request database's file; false
+  // when absent or not loadable.
+  bool getRequestDatabase(std::string& path);
 
   // The options of one supported service. Defaults first: enabled false,
   // singleton 999999, persistent false, exe false, priority kPriorityLow,

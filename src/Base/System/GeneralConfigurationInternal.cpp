@@ -267,6 +267,20 @@ bool GeneralConfigurationInternal::getStatisticsFile(std::string& path) {
   });
 }
 
+bool GeneralConfigurationInternal::getRequestDatabase(std::string& path) {
+  static const char* const kFunction = "GeneralConfigurationInternal::getRequestDatabase()";
+  return operation(kFunction, false, [&] {
+    std::string text;
+    if (!readText("//KEFPrefs/RequestDatabase", text)) {
+      logMessage(kDebug3, kFunction, __LINE__, "Cannot find RequestDatabase tag");
+      return false;
+    }
+    path = text;
+    logMessage(kDebug3, kFunction, __LINE__, "Request database at %s", path.c_str());
+    return true;
+  });
+}
+
 bool GeneralConfigurationInternal::getServiceOptions(const std::string& serviceName,
                                                      bool& enabled, int& singleton,
                                                      bool& persistent, bool& exe,

@@ -34,6 +34,7 @@ class GeneralConfigurationInternal : public CachableConfig {
 
   int getServicesTimeout(const std::string& serviceName);
   bool getStatisticsFile(std::string& path);
+  bool getRequestDatabase(std::string& path);
   bool getServiceOptions(const std::string& serviceName, bool& enabled, int& singleton,
                          bool& persistent, bool& exe, PriorityEnum& priority, std::string& value,
                          bool& remote);

@@ -17,6 +17,7 @@
 #include "Base/System/Platform/Clock.h"
 #include "Base/System/Platform/ThreadStopper.h"
 #include "KEF/KEFCore/BaseService.h"
+#include "KEF/KEFCore/internal/LetsCancellationThrough.h"
 
 using tvan::kCritical;
 using tvan::kDebug1;
@@ -141,11 +142,6 @@ int BaseController::waitTimeoutSeconds() {
   }
   return kDefaultTimeoutSeconds;
 }
-
-// A cancellation of the thread unwinds as abi::__forced_unwind, which must be
-// let through; it carries no object, and UBSan's null check on binding the
-// catch clause's reference reports that, wrongly, as undefined behaviour.
-#define KEF_LETS_CANCELLATION_THROUGH __attribute__((no_sanitize("null")))
 
 KEF_LETS_CANCELLATION_THROUGH int BaseController::serviceLoop() {
   try {

@@ -52,7 +52,8 @@ class ScratchEnvironment : public ::testing::Environment {
         dir() + "/KEFConfiguration.xml",
         "<KEFPrefs><VolumePrefs/><SupportedServices>"
         "<NOWAIT ENABLED=\"1\" timeOut=\"0\"/><ONESEC ENABLED=\"1\" timeOut=\"1\"/>"
-        "<LONGWAIT ENABLED=\"1\" timeOut=\"30\"/></SupportedServices>"
+        "<LONGWAIT ENABLED=\"1\" timeOut=\"30\"/><KEEPER ENABLED=\"1\" Persistent=\"yes\"/>"
+        "</SupportedServices>"
         "<StatFile>" + statisticsFile() + "</StatFile>"
         "<Log><LogFile>" + logFile() + "</LogFile><LevelMask>0xFFFF</LevelMask>"
         "<LocationMask>0x1</LocationMask><MaximumSize>50</MaximumSize>"

@@ -1,0 +1,15 @@
+#pragma once
+// The time the database stamps rows with.
+#include <cstdint>
+#include <string>
+
+namespace tvan {
+namespace dbinternal {
+
+// Milliseconds since 1970-01-01 UTC.
+int64_t nowMillis();
+// "YYYY-MM-DDThh:mm:ss.mmmZ" (UTC) of milliseconds since 1970.
+std::string formatMillis(int64_t millis);
+
+}  // namespace dbinternal
+}  // namespace tvan
