@@ -44,6 +44,8 @@
 #include "KEF/KEFCore/KEFMessage.h"
 #include "KEF/KEFCore/ServiceManager.h"
 
+#include "RateReporter.h"
+
 namespace {
 
 const char kServiceID[] = "AUTODELETE|job|1733480400.123";
@@ -243,32 +245,6 @@ BENCHMARK(BM_JobReportStatus)->Name("Job/ReportStatus")->UseRealTime()->MinTime(
 void BM_RawCommitFull(benchmark::State& state) { rawCommits(state, "rawfull.db", "FULL"); }
 BENCHMARK(BM_RawCommitFull)->Name("RawSqlite/CommitFull")->UseRealTime()->MinTime(2.0);
 
-// Prints as usual and keeps each benchmark's rate for the ratio.
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  RateReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Color : OO_None) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const auto rate = run.counters.find("items_per_second");
-      if (rate != run.counters.end()) rates[run.benchmark_name()] = rate->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  // The first variant's rate as a share of the second's.
-  void printRatio(const std::string& variant, const std::string& reference) const {
-    const auto v = rates.find(variant);
-    const auto r = rates.find(reference);
-    if (v == rates.end() || r == rates.end() || r->second <= 0) return;
-    std::printf("%-28s / %-28s rate ratio %.2f (%.0f vs %.0f commits/s)\n", variant.c_str(),
-                reference.c_str(), v->second / r->second, v->second, r->second);
-  }
-
-  std::map<std::string, double> rates;
-};
-
 // The ratio again from alternating batches of the two ways, so that a change
 // in the machine's load during the run (other builds, the disk) weighs on
 // both alike. Each writes a file of its own.
@@ -302,11 +278,11 @@ int main(int argc, char** argv) {
   RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.printRatio("Library/Commit/min_time:2.000/real_time",
-                      "RawSqlite/Commit/min_time:2.000/real_time");
+                      "RawSqlite/Commit/min_time:2.000/real_time", "rate ratio", "commits/s");
   reporter.printRatio("ServiceManager/Send/min_time:2.000/real_time",
-                      "RawSqlite/Commit/min_time:2.000/real_time");
+                      "RawSqlite/Commit/min_time:2.000/real_time", "rate ratio", "commits/s");
   reporter.printRatio("Job/ReportStatus/min_time:2.000/real_time",
-                      "RawSqlite/Commit/min_time:2.000/real_time");
+                      "RawSqlite/Commit/min_time:2.000/real_time", "rate ratio", "commits/s");
   compareInterleaved(40, 500);
   benchmark::Shutdown();
   return 0;

@@ -45,6 +45,8 @@
 #include "KEF/KEFCore/BaseJobData.h"
 #include "KEF/KEFCore/Trigger.h"
 
+#include "RateReporter.h"
+
 namespace {
 
 using Queue = ACE_Message_Queue<ACE_MT_SYNCH>;
@@ -260,32 +262,6 @@ void BM_ControllerTimeoutLookup(benchmark::State& state) {
 }
 BENCHMARK(BM_ControllerTimeoutLookup)->Name("Controller/TimeoutLookup")->UseRealTime();
 
-// Prints as usual and keeps each benchmark's rate for the ratios.
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  RateReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Color : OO_None) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const auto rate = run.counters.find("items_per_second");
-      if (rate != run.counters.end()) rates[run.benchmark_name()] = rate->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  // How many times longer a controller round trip takes than a bare one.
-  void printRatio(const std::string& controller, const std::string& bare) const {
-    const auto c = rates.find(controller);
-    const auto b = rates.find(bare);
-    if (c == rates.end() || b == rates.end() || c->second <= 0) return;
-    std::printf("%-20s / %-20s cost ratio %.2f (%.0f vs %.0f triggers/s)\n", controller.c_str(),
-                bare.c_str(), b->second / c->second, c->second, b->second);
-  }
-
-  std::map<std::string, double> rates;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -295,8 +271,11 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatio("Controller/SelfEcho/real_time", "BareQueue/OneThread/real_time");
-  reporter.printRatio("Controller/PingPong/real_time", "BareQueue/PingPong/real_time");
+  // How many times longer a controller round trip takes than a bare one.
+  reporter.printRatio("Controller/SelfEcho/real_time", "BareQueue/OneThread/real_time",
+                      "cost ratio", "triggers/s", true);
+  reporter.printRatio("Controller/PingPong/real_time", "BareQueue/PingPong/real_time",
+                      "cost ratio", "triggers/s", true);
   benchmark::Shutdown();
   scratch.finish();
   return 0;
