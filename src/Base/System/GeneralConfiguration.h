@@ -65,7 +65,8 @@ class GeneralConfiguration {
   // Adds the supported services of another configuration file that this one
   // lacks (with their attributes and text), then saves this file.
   void merge(const char* fileName);
-  // Writes the document back to its file.
+  // Writes the document back to its file; throws tvan::Error when it cannot
+  // be written (a full disk), the file on disk then unchanged.
   void save();
   // Names of the supported services, in the document's order.
   bool getSupportedServices(std::vector<std::string>& names);

@@ -415,10 +415,21 @@ void GeneralConfigurationInternal::merge(const char* fileName) {
   });
 }
 
+// Unlike the readers, save lets a failed write reach the caller as the
+// tvan::Error of XmlDOM::saveToFile (and logs it): the document was not
+// saved, and the file keeps its previous content.
 void GeneralConfigurationInternal::save() {
-  operation("GeneralConfigurationInternal::save()", [&] {
+  static const char* const kFunction = "GeneralConfigurationInternal::save()";
+  checkAlive(__LINE__);
+  try {
+    Operation op(updateMutex_, log_, document_, kFunction);
     document_->saveToFile(nullptr);
-  });
+  } catch (const Error& error) {
+    logMessage(kError, kFunction, __LINE__, "%s", error.keystring());
+    throw;
+  } catch (...) {
+    logMessage(kError, kFunction, __LINE__, "System exception");
+  }
 }
 
 bool GeneralConfigurationInternal::getSupportedServices(std::vector<std::string>& names) {

@@ -1,7 +1,14 @@
 #include "Base/XML/XmlDOM.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <new>
@@ -29,6 +36,73 @@ const char kRangeMessage[] = "XmlDOM::validIndex  \"XML: Index exceeds the range
 bool fileExists(const char* name) {
   struct stat info;
   return ::stat(name, &info) == 0;
+}
+
+[[noreturn]] void failWriting(int line, const std::string& fileName, int err) {
+  const std::string text = "XML: Could not save " + fileName + ": " + std::strerror(err);
+  throw Error(__FILE__, line, text.c_str());
+}
+
+// Writes all of `text` to `fd`; false with errno set when the file system
+// refuses part of it.
+bool writeAll(int fd, const std::string& text) {
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Replaces the file `fileName` by `text` as one step: the text goes to a
+// temporary file beside it, is synced, and is renamed over the file, so that
+// the file holds the old document or the new one, never a part of either
+// (a full disk, a crash). A symbolic link is kept: its target is replaced.
+// The old file's permissions and owner carry over to the new one. Throws
+// tvan::Error, after removing the temporary file, when any step fails; the
+// old file is then unchanged.
+void replaceFile(const char* fileName, const std::string& text) {
+  std::string target = fileName;
+  struct stat info;
+  const bool existed = ::lstat(fileName, &info) == 0;
+  if (existed && S_ISLNK(info.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(fileName, resolved) != nullptr) target = resolved;
+  }
+  const bool targetExists = ::stat(target.c_str(), &info) == 0;
+
+  // Unique per process and call, so that two savers never share one.
+  static std::atomic<unsigned> counter{0};
+  const std::string temporary = target + ".tmp." + std::to_string(::getpid()) + "." +
+                                std::to_string(counter.fetch_add(1));
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) failWriting(__LINE__, target, errno);
+  if (targetExists) {
+    // Best effort: an unprivileged saver cannot give the file away.
+    const int owned = ::fchown(fd, info.st_uid, info.st_gid);
+    (void)owned;
+    ::fchmod(fd, info.st_mode & 07777);
+  }
+  int err = 0;
+  if (!writeAll(fd, text) || ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temporary.c_str());
+    failWriting(__LINE__, target, err);
+  }
+  // Make the rename itself durable; the document is saved either way.
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
 }
 
 std::string indentation(int depth) { return std::string(depth > 0 ? depth * 4 : 0, ' '); }
@@ -379,10 +453,11 @@ void XmlDOM::saveToFile(const char* fileName) {
   platform::NoCancelScope noCancel;  // file input and output under the document's lock
   FunctionMutex guard(mutex);
   checkValid();
-  if (fileName != nullptr) {
-    imp_->dumpToFile(fileName);
-  } else if (isFile_) {
-    imp_->dumpToFile(source_.c_str());
+  if (fileName != nullptr || isFile_) {
+    std::string text;
+    imp_->dumpToBuffer(text, true, false);
+    XmlImp::setXMLEncoding(text);
+    replaceFile(fileName != nullptr ? fileName : source_.c_str(), text);
   } else {
     imp_->dumpToBuffer(source_, true, false);
   }

@@ -100,6 +100,8 @@ class XmlDOM {
   bool reload();
   // With a name: writes the tree (with declaration) to that file. With null:
   // back to the source file, or, for a text document, into the stored text.
+  // A file is replaced as a whole (a temporary beside it, synced, renamed):
+  // a failed write (a full disk) throws tvan::Error and the old file stays.
   void saveToFile(const char* fileName = nullptr);
 
   void dump(std::ofstream& out, bool fromRoot = true);

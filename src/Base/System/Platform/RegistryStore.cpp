@@ -328,20 +328,21 @@ void RegistryStore::save(const Data& data) const {
   const std::string temporary = fileName_ + ".new";
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) fail(__LINE__, "Could not create", temporary, errno);
+  // On any failure (a full disk, typically) the temporary file goes and the
+  // store stays as it was.
+  int err = 0;
   size_t written = 0;
-  while (written < text.size()) {
+  while (err == 0 && written < text.size()) {
     const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      ::unlink(temporary.c_str());
-      fail(__LINE__, "Could not write", temporary, err);
+    if (n >= 0) {
+      written += static_cast<size_t>(n);
+    } else if (errno != EINTR) {
+      err = errno;
     }
-    written += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    const int err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
     ::unlink(temporary.c_str());
     fail(__LINE__, "Could not write", temporary, err);
   }

@@ -2,10 +2,24 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+
 #include "KEF/Database/internal/DatabaseError.h"
 
 namespace tvan {
 namespace dbinternal {
+
+namespace {
+
+bool isDiskFull(sqlite3* db, int code) {
+  const int primary = code & 0xff;
+  if (primary == SQLITE_FULL) return true;
+  if (primary != SQLITE_IOERR || db == nullptr) return false;
+  const int err = sqlite3_system_errno(db);
+  return err == ENOSPC || err == EDQUOT;
+}
+
+}  // namespace
 
 std::string sqliteFailure(sqlite3* db, int code, const char* doing) {
   std::string text = doing;
@@ -13,6 +27,10 @@ std::string sqliteFailure(sqlite3* db, int code, const char* doing) {
   const int primary = code & 0xff;
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
     text += "the database stayed locked by another connection beyond the busy time-out";
+  } else if (isDiskFull(db, code)) {
+    // SQLite reports a full file system as SQLITE_FULL, or as an I/O error
+    // when the write that ran out of space was one of its own files'.
+    text += "disk full: no room left for the request database";
   } else {
     // sqlite3_errmsg describes the connection's last failure, which is this
     // one; without a connection only the code's generic text is known.

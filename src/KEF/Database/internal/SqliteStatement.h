@@ -43,7 +43,7 @@ class SqliteStatement : public Statement {
 };
 
 // The text of a failed SQLite call: what was being done and the engine's
-// reason; a time-out on the write lock says so in plain words.
+// reason; a time-out on the write lock and a full disk say so in plain words.
 std::string sqliteFailure(sqlite3* db, int code, const char* doing);
 
 }  // namespace dbinternal
