@@ -36,6 +36,37 @@ namespace {
 constexpr long long kHeaderSize = 200;
 constexpr long long kMillion = 1000000;
 constexpr int kMaxPresizeMillions = 2000;
+// How far ahead of the next entry a log that keeps its file open allocates
+// blocks, so that an entry costs a system call once per this many bytes.
+constexpr size_t kAllocationStep = 1 << 20;
+
+size_t pageSize() {
+  static const size_t size = [] {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    return page > 0 ? static_cast<size_t>(page) : size_t{4096};
+  }();
+  return size;
+}
+
+size_t roundUp(size_t value, size_t unit) { return (value + unit - 1) / unit * unit; }
+
+bool isNoSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// Writes all of `length` bytes at `offset`; false (errno set) otherwise.
+bool pwriteAll(int fd, const char* data, size_t length, off_t offset) {
+  while (length > 0) {
+    const ssize_t n = ::pwrite(fd, data, length, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    length -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
 
 const char kFileTitle[] = "Tovan Studio Log File - rev ";
 
@@ -201,6 +232,57 @@ struct Log::FileState {
   uint64_t generation = 0;     // rollover generation seen when opened
   platform::SharedCounter* rollovers = nullptr;  // per mutex name, process-lifetime
 
+  // A store into a page of the mapping that has no blocks behind it raises
+  // SIGBUS when the file system is full, so entries go only where blocks are
+  // known to be allocated: [0, allocatedEnd) of the open file. Pages before
+  // the header's offset hold written entries and have blocks; what lies
+  // beyond is allocated ahead of the writers with fallocate. Allocation only
+  // grows, so what other writers allocated is at worst unknown here, never
+  // wrong. Both fields hold for the open descriptor only.
+  size_t allocatedEnd = 0;
+  bool fallocateUnsupported = false;  // entries go in with checked pwrite
+  std::string scratch;                // the pwrite form of an entry
+
+  // Entries dropped for lack of space since the last one written, and
+  // whether that was reported; kept across closes.
+  unsigned long lostEntries = 0;
+  bool lossReported = false;
+  int spaceError = ENOSPC;  // errno of the last failure for lack of space
+
+  enum class Backing { kAllocated, kNoSpace, kUnsupported };
+
+  // Makes sure [offset, end) of the open file has blocks, allocating at least
+  // `step` bytes ahead when it must allocate. kUnsupported: the file system
+  // does not allocate ahead; the caller writes with pwrite, which reports a
+  // full disk as an error.
+  Backing allocate(size_t offset, size_t end, size_t step) {
+    if (end <= allocatedEnd) return Backing::kAllocated;
+    if (fallocateUnsupported) return Backing::kUnsupported;
+    const size_t page = pageSize();
+    const size_t start = std::max(allocatedEnd, offset) / page * page;
+    const size_t exact = std::min(roundUp(end, page), mapLength);
+    const size_t ahead = std::min(roundUp(std::max(end, start + step), page), mapLength);
+    // The step first; when that much is not to be had, the entry alone.
+    for (const size_t target : {ahead, exact}) {
+      int rc;
+      do {
+        rc = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(start),
+                         static_cast<off_t>(target - start));
+      } while (rc != 0 && errno == EINTR);
+      if (rc == 0) {
+        allocatedEnd = target;
+        return Backing::kAllocated;
+      }
+      if (!isNoSpace(errno)) {
+        fallocateUnsupported = true;
+        return Backing::kUnsupported;
+      }
+      spaceError = errno;
+      if (ahead == exact) break;  // the step was no more than the entry
+    }
+    return Backing::kNoSpace;
+  }
+
   bool isOpen() const { return fd >= 0; }
 
   // Maps the whole file; false when it cannot be mapped.
@@ -262,6 +344,8 @@ struct Log::FileState {
     map = nullptr;
     mapLength = 0;
     fd = -1;
+    allocatedEnd = 0;
+    fallocateUnsupported = false;
   }
 };
 
@@ -439,7 +523,7 @@ void Log::writeMessage(const char* component, ELogLevel level, const char* file,
   LogLock hold(*mutex_);
   if (!hold.locked()) return;
   for (size_t i = 0; i < count; ++i) {
-    logFile(lines[i]);
+    logFile(lines[i], prefix.size());
     logDebug(lines[i]);
     logStdout(lines[i]);
     logWindows(lines[i]);
@@ -477,7 +561,7 @@ void Log::writeAudit(const char* event, const char* message, size_t length) {
   LogLock hold(*mutex_);
   if (!hold.locked()) return;
   for (size_t offset = 0; offset < length; offset += chunk) {
-    logFile(prefix + std::string(message + offset, std::min(chunk, length - offset)));
+    logFile(prefix + std::string(message + offset, std::min(chunk, length - offset)), prefix.size());
   }
 }
 
@@ -543,20 +627,58 @@ const char* Log::parseFile(const char* file) {
   return name;
 }
 
-void Log::logFile(const std::string& line) {
+void Log::logFile(const std::string& line, size_t prefixLength) {
   if (!(locationMask_ & kLocationFile) || logFileName_.empty()) return;
-  if (!openFile()) return;
-  long long newOffset = 0;
-  if (!writeEntry(line, newOffset)) {
-    std::fprintf(stderr, "Unable to write message to logfile (%s).\n", logFileName_.c_str());
-    closeFile();
-    return;
+  FileState& f = *file_;
+  if (f.lostEntries > 0) {
+    // Space is back: the first entry written is preceded by the count of
+    // those that were not, with the same leading columns.
+    std::string notice = line.substr(0, std::min(prefixLength, line.size()));
+    appendNumber(notice, static_cast<long long>(f.lostEntries));
+    notice.append(" log entries were lost for lack of disk space");
+    const WriteResult noticed = writeLine(notice);
+    if (noticed == WriteResult::kWritten) {
+      f.lostEntries = 0;
+      f.lossReported = false;
+    } else {
+      if (noticed == WriteResult::kNoSpace) noteLostEntry();
+      if (flushAlways_) closeFile();
+      return;
+    }
   }
-  if (static_cast<long long>(maxSize_) * kMillion < newOffset) startNewLogFile();
+  if (writeLine(line) == WriteResult::kNoSpace) noteLostEntry();
   if (flushAlways_) closeFile();
 }
 
-bool Log::openFile() {
+Log::WriteResult Log::writeLine(const std::string& line) {
+  const WriteResult opened = openFile();
+  if (opened != WriteResult::kWritten) return opened;
+  long long newOffset = 0;
+  const WriteResult written = writeEntry(line, newOffset);
+  if (written == WriteResult::kFailed) {
+    std::fprintf(stderr, "Unable to write message to logfile (%s).\n", logFileName_.c_str());
+    closeFile();
+    return written;
+  }
+  if (written == WriteResult::kWritten && static_cast<long long>(maxSize_) * kMillion < newOffset) {
+    startNewLogFile();
+  }
+  return written;
+}
+
+void Log::noteLostEntry() {
+  FileState& f = *file_;
+  ++f.lostEntries;
+  if (f.lossReported) return;
+  f.lossReported = true;
+  char reason[128];
+  const std::string text = "Log entries to " + logFileName_ + " are dropped until there is space (" +
+                           ::strerror_r(f.spaceError, reason, sizeof(reason)) + ").";
+  std::fprintf(stderr, "%s\n", text.c_str());
+  if (locationMask_ & kLocationSystemLog) platform::writeSystemLog(text.c_str());
+}
+
+Log::WriteResult Log::openFile() {
   FileState& f = *file_;
   if (f.isOpen()) {
     // A new file name from the configuration, or a rollover by any writer
@@ -587,26 +709,43 @@ bool Log::openFile() {
     }
     if (fd < 0) {
       std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
-      return false;
+      return WriteResult::kFailed;
     }
     if (created) {
-      if (!initializeFile(fd)) std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
+      if (!initializeFile(fd)) {
+        // A file without its header is of no use to any writer: it goes
+        // again (no other writer has seen it, the mutex is held), and the
+        // next entry tries anew. A full disk is reported once per shortage.
+        const int error = errno;
+        ::unlink(name);
+        ::close(fd);
+        if (!isNoSpace(error)) {
+          std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
+          return WriteResult::kFailed;
+        }
+        f.spaceError = error;
+        if (!f.lossReported) std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
+        return WriteResult::kNoSpace;
+      }
       FileUtil(VString(logFileName_)).setAcl("Everyone", 1, 0x1F03FF, 0);
     }
     f.fd = fd;
     if (!f.remap()) {
       std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
       closeFile();
-      return false;
+      return WriteResult::kFailed;
     }
     // A file that does not carry this format's mark, or whose next-write
     // offset lies before the entries or past the end, is never written
     // over: it goes to the backup and a new file starts.
     if (f.validOffset() < 0) startNewLogFile();
   }
-  return f.isOpen();
+  return f.isOpen() ? WriteResult::kWritten : WriteResult::kFailed;
 }
 
+// The header is written with pwrite, so that its page has blocks before
+// anything is stored through the mapping; the rest of the file stays sparse.
+// False with errno set when either step fails.
 bool Log::initializeFile(int fd) {
   char header[kHeaderSize];
   std::memset(header, ' ', sizeof(header));
@@ -623,29 +762,46 @@ bool Log::initializeFile(int fd) {
   }
   header[198] = '\r';
   header[199] = '\n';
-  if (::pwrite(fd, header, sizeof(header), 0) != static_cast<ssize_t>(sizeof(header))) return false;
+  if (!pwriteAll(fd, header, sizeof(header), 0)) return false;
   const long long size = std::min(maxSize_, kMaxPresizeMillions) * kMillion;
   return ::ftruncate(fd, static_cast<off_t>(std::max(size, kHeaderSize))) == 0;
 }
 
-bool Log::writeEntry(const std::string& line, long long& newOffset) {
+Log::WriteResult Log::writeEntry(const std::string& line, long long& newOffset) {
   FileState& f = *file_;
   newOffset = 0;
   const long long offset = f.validOffset();
-  if (offset < 0) return false;
+  if (offset < 0) return WriteResult::kFailed;
   const size_t length = line.size();
   const long long end = offset + static_cast<long long>(length) + 2;
-  if (!f.reserve(static_cast<size_t>(end))) return false;
+  if (!f.reserve(static_cast<size_t>(end))) return WriteResult::kFailed;
 
   // The entry goes in first and the header names it afterwards, so that a
-  // writer killed half-way leaves the header on the last complete entry.
-  char* target = f.map + offset;
-  std::memcpy(target, line.data(), length);
-  for (size_t i = 0; i < length; ++i) {
-    if (target[i] == '\r' || target[i] == '\n') target[i] = ' ';
+  // writer killed half-way leaves the header on the last complete entry. The
+  // header's page has blocks since the file was created.
+  const FileState::Backing backing =
+      f.allocate(static_cast<size_t>(offset), static_cast<size_t>(end), flushAlways_ ? 0 : kAllocationStep);
+  if (backing == FileState::Backing::kNoSpace) return WriteResult::kNoSpace;
+  if (backing == FileState::Backing::kAllocated) {
+    char* target = f.map + offset;
+    std::memcpy(target, line.data(), length);
+    for (size_t i = 0; i < length; ++i) {
+      if (target[i] == '\r' || target[i] == '\n') target[i] = ' ';
+    }
+    target[length] = '\r';
+    target[length + 1] = '\n';
+  } else {
+    std::string& text = f.scratch;
+    text.assign(line);
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    text.append("\r\n");
+    if (!pwriteAll(f.fd, text.data(), text.size(), static_cast<off_t>(offset))) {
+      if (!isNoSpace(errno)) return WriteResult::kFailed;
+      f.spaceError = errno;
+      return WriteResult::kNoSpace;
+    }
   }
-  target[length] = '\r';
-  target[length + 1] = '\n';
   std::atomic_thread_fence(std::memory_order_release);
 
   char mark[32];
@@ -653,7 +809,7 @@ bool Log::writeEntry(const std::string& line, long long& newOffset) {
   const auto result = std::to_chars(mark + 2, mark + sizeof(mark), end);
   std::memcpy(f.map, mark, static_cast<size_t>(result.ptr - mark));
   newOffset = end;
-  return true;
+  return WriteResult::kWritten;
 }
 
 void Log::closeFile() { file_->close(); }

@@ -16,6 +16,19 @@
 // process moves the file to its backup, every other writer's next entry goes
 // to the new file.
 //
+// A full disk never raises a signal in a writer: an entry is stored only
+// where the file's blocks are allocated (allocated ahead of the writers, 1 MB
+// at a time for a log that keeps its file open, per entry for one that closes
+// it after every entry; written with checked pwrite where the file system
+// cannot allocate ahead). An entry for which no space can be had is dropped;
+// the first drop of a shortage is reported once on standard error (and to
+// the system log when location bit 0x2 is on). The first entry written once
+// space is back is preceded by one of its own, with the same leading columns
+// (date, component, level, ...), saying "<n> log entries were lost for lack
+// of disk space", n counted by this Log. The file's format and size do not
+// change. A file that cannot be created for lack of space is reported as
+// "Unable to open logfile (%s).\n" and counts as a drop.
+//
 // Logging never throws into the caller: file problems are reported on
 // standard error ("Unable to open logfile (%s).\n", "Unable to write message
 // to logfile (%s).\n") and the next entry tries again; configuration problems
@@ -149,6 +162,7 @@ class Log {
 
  private:
   struct FileState;  // the open, mapped log file
+  enum class WriteResult { kWritten, kNoSpace, kFailed };
 
   void internalLog(const char* component, ELogLevel level, const char* file, int line,
                    const char* function, const char* format, va_list args);
@@ -158,14 +172,18 @@ class Log {
   // True when the masked-out test can be trusted without taking the mutex.
   bool settingsFresh() const;
   void updatePrefs();
-  void logFile(const std::string& line);
+  // `prefixLength`: length of the leading columns of `line`, repeated in
+  // front of the count of lost entries.
+  void logFile(const std::string& line, size_t prefixLength);
+  WriteResult writeLine(const std::string& line);
+  void noteLostEntry();
   void logDebug(const std::string& line);
   void logStdout(const std::string& line);
   void logWindows(const std::string& line);
   void profileMemory();
   static const char* parseFile(const char* file);
-  bool openFile();
-  bool writeEntry(const std::string& line, long long& newOffset);
+  WriteResult openFile();
+  WriteResult writeEntry(const std::string& line, long long& newOffset);
   bool initializeFile(int fd);
   void closeFile();
   void startNewLogFile();
