@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the test programs: scratch directories, whole-file reads
 // and writes, child processes.
+#include <dirent.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 
 namespace testutil {
@@ -38,6 +40,19 @@ inline std::string readFile(const std::string& path) {
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The names in a directory, without "." and "..".
+inline std::set<std::string> filesIn(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* entry = ::readdir(d)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    ::closedir(d);
+  }
+  return names;
 }
 
 inline size_t countOf(const std::string& text, const std::string& part) {

@@ -14,17 +14,7 @@
 
 namespace {
 
-std::set<std::string> filesIn(const std::string& dir) {
-  std::set<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (const dirent* entry = ::readdir(d)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    ::closedir(d);
-  }
-  return names;
-}
+using testutil::filesIn;
 
 TEST(GeneralConfigurationFullDisk, SaveThrowsAndKeepsTheFile) {
   testutil::SmallFileSystem fs("256k");

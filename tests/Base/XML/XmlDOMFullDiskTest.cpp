@@ -20,17 +20,7 @@ using tvan::XmlDOM;
 
 const char kDeclaration[] = "<?xml version='1.0' encoding='iso-8859-1' ?>";
 
-std::set<std::string> filesIn(const std::string& dir) {
-  std::set<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (const dirent* entry = ::readdir(d)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    ::closedir(d);
-  }
-  return names;
-}
+using testutil::filesIn;
 
 std::string saveFailure(XmlDOM& dom, const char* fileName) {
   try {
