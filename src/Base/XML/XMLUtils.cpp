@@ -86,6 +86,10 @@ void setClassPointer(XmlDOM* dom, const char* path, const char* classType, void*
   removeClassPointer(dom, path);
   dom->resetActiveToRoot();
   dom->createNode(path, "", true, -1);
+  setClassPointerAttributes(dom, classType, pointer);
+}
+
+void setClassPointerAttributes(XmlDOM* dom, const char* classType, const void* pointer) {
   // The full address: "0x" and lower-case hex digits, no padding.
   char address[2 + 2 * sizeof(uintptr_t) + 1];
   std::snprintf(address, sizeof(address), "0x%" PRIxPTR, reinterpret_cast<uintptr_t>(pointer));

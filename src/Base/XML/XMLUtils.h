@@ -48,6 +48,10 @@ void setValue(XmlDOM* dom, const char* path, int value, int index = 0, bool from
 // ClassType. Replaces every earlier element of that path.
 void setClassPointer(XmlDOM* dom, const char* path, const char* classType, void* pointer);
 
+// Makes the active element a class pointer: its Pointer and ClassType
+// attributes as setClassPointer writes them.
+void setClassPointerAttributes(XmlDOM* dom, const char* classType, const void* pointer);
+
 // Removes every class pointer element of that path.
 void removeClassPointer(XmlDOM* dom, const char* path);
 

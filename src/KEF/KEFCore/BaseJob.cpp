@@ -2,9 +2,6 @@
 
 #include <cxxabi.h>
 
-#include <cstdint>
-#include <cstdio>
-
 #include "Base/Log/Log.h"
 #include "Base/XML/XMLUtils.h"
 #include "Base/XML/XmlDOM.h"
@@ -23,20 +20,6 @@ BaseJob* Job = nullptr;
 namespace {
 
 const char kOkText[] = "<StatusText>OK</StatusText>";
-
-// "0x" and the address in lower-case hexadecimal, full width.
-std::string addressText(const void* address) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%lx",
-                static_cast<unsigned long>(reinterpret_cast<uintptr_t>(address)));
-  return text;
-}
-
-// Marks the active element as the class pointer of the service manager.
-void setMasterAttributes(tvan::XmlDOM& document, const void* master) {
-  document.setAttribute("Pointer", addressText(master).c_str());
-  document.setAttribute("ClassType", "ServiceManager");
-}
 
 }  // namespace
 
@@ -128,7 +111,7 @@ bool BaseJob::sendChild(const char* msgType, const char* childServiceID, const c
     tvan::setValue(&document, "ServiceID", childServiceID, 0, true, true);
     tvan::setValue(&document, "ParentID", serviceID.c_str(), 0, true, true);
     tvan::setValue(&document, "MasterMgr", "", 0, true, true);
-    setMasterAttributes(document, master);
+    tvan::setClassPointerAttributes(&document, "ServiceManager", master);
     document.dump(text, true, false);
   }
   KEFMessage(msgType, childServiceID, "KEF", text.c_str(), nullptr).send(master, nullptr);
@@ -148,7 +131,7 @@ bool BaseJob::sendParent(const char* msgType, const char* parentData) {
     document.createNode("ClientID", "KEF", false);
     document.createNode("ParentID", parentID.c_str(), false);
     document.createNode("MasterMgr", "", true);
-    setMasterAttributes(document, master);
+    tvan::setClassPointerAttributes(&document, "ServiceManager", master);
     document.dump(text, true, false);
   }
   KEFMessage(msgType, parentID, "KEF", text.c_str(), nullptr).send(master, nullptr);

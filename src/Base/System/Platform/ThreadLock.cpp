@@ -57,17 +57,8 @@ void ThreadLock::lock() {
 }
 
 bool ThreadLock::tryLock() {
-  const uint32_t self = ownerThreadId(lockOwner());
-  uint32_t seen = 0;
-  if (word_.compare_exchange_strong(seen, self, std::memory_order_acquire, std::memory_order_relaxed)) {
-    depth_ = 1;
-  } else if ((seen & kThreadIdMask) == self) {
-    ++depth_;
-  } else {
-    return false;
-  }
-  enterProtected();
-  return true;
+  lockOwner();  // the fast path needs the caller's identity set up
+  return lockFast();
 }
 
 bool ThreadLock::unlock() {
