@@ -105,6 +105,8 @@ class BaseController : public ACE_Task<ACE_MT_SYNCH> {
   // previous answer is a second old.
   int getLastTimeoutSeconds() const { return lastTimeout.load(std::memory_order_relaxed); }
   BaseFSMap& getFSM() { return fsm; }
+  // The service's log (not owned).
+  tvan::Log* getLog() const { return log; }
 
  protected:
   BaseFSMap fsm;       // defined by the derived controller before the thread starts
