@@ -32,8 +32,9 @@ install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 	ldconfig
 
+# The main job: the host runs the AUTODELETE service on a generated tree.
 run: install
-	$(BUILD_DIR)/src/Tools/LibReport/tvan_report
+	bash examples/demo/autodelete-demo.sh $(PREFIX)
 
 test: deps
 	cmake -S . -B $(TEST_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DKEF_SANITIZE=ON -DKEF_BUILD_BENCH=OFF
@@ -47,7 +48,8 @@ tsan: deps
 	cmake --build $(TSAN_BUILD_DIR) -j $(JOBS)
 	cd $(TSAN_BUILD_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS)
 
-# Every benchmark, or one: `make bench BENCH=xml` (mutex, xml, log, trigger).
+# Every benchmark, or one: `make bench BENCH=xml` (mutex, xml, log, trigger,
+# requestdb, autodelete).
 BENCH ?= *
 bench: build
 	@for b in $(BUILD_DIR)/bench/$(BENCH)_bench; do echo "== $$b"; $$b; done

@@ -24,7 +24,6 @@
 namespace KEF {
 
 class AutoDelJobData;
-class DeletionPolicy;
 
 class AutoDelJob : public BaseJob {
  public:
@@ -46,10 +45,14 @@ class AutoDelJob : public BaseJob {
   bool finishRequested() const;
   bool triggerWaiting() const;
   bool deletionTriggerQueued() const;
-  // Runs one pass; true when it completed.
+  // True when a pause waits on the queue with no resume after it.
+  bool pauseQueued() const;
+  // Runs one pass; true when it completed (or was stopped on request).
   bool runPass();
-  void reportPass(const DeletionTotals& pass, bool failed, const std::string& error);
-  void storeTotals(bool failed);
+  // Reports the running totals, or the error of a failed pass.
+  void reportPass(bool failed, const std::string& error, bool dryRun);
+  // Keeps the running totals in the job data's Totals element.
+  void storeTotals(bool failed, bool dryRun);
   void sendTrigger(const char* name);
 
   int64_t nextDueMillis_;  // monotonic; 0: at once

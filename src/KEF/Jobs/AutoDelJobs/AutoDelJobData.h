@@ -1,7 +1,7 @@
 #pragma once
 // The deletion job's data: the service data document, read through
 // BaseJobData. The job reads its Policy element from it and keeps the
-// running totals of its passes in an AutoDeleteTotals element under the root,
+// running totals of its passes in a Totals element under the root,
 // where the closing job finds them.
 #include "KEF/KEFCore/BaseJobData.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // The closing job of a workflow: reports the closing totals of the service
-// (the AutoDeleteTotals element its data holds) as a DONE status, sends them
+// (the Totals element its data holds) as a DONE status, sends them
 // to the parent service when the data names one, sets the request's status
 // to "DONE" ("ERROR" when the last pass failed) and sends "SENDMSG_DONE".
 #include "KEF/KEFCore/BaseJob.h"
