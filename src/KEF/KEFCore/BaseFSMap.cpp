@@ -52,7 +52,7 @@ void BaseFSMap::defineInitial(std::string name) {
   if (log == nullptr) return;
   State* state = findState(name);
   if (state == nullptr) return;
-  currentState = state;
+  currentState.store(state, std::memory_order_release);
   log->log(kDebug4, kFile, __LINE__, "BaseFSMap::defineInitial()", "Initial: %s", name.c_str());
 }
 
@@ -64,7 +64,8 @@ void BaseFSMap::defineTerminate(std::string name) {
 }
 
 int BaseFSMap::pullTrigger(std::string trigger) {
-  if (log == nullptr || currentState == nullptr) return kError;
+  const State* const current = currentState.load(std::memory_order_relaxed);
+  if (log == nullptr || current == nullptr) return kError;
   log->log(kDebug4, kFile, __LINE__, "pullTrigger", "trigger: %s", trigger.c_str());
 
   if (trigger == kPauseTrigger) {
@@ -90,18 +91,18 @@ int BaseFSMap::pullTrigger(std::string trigger) {
     log->log(kInfo, kFile, __LINE__, "pullTrigger", "Resuming with trigger: %s", trigger.c_str());
   }
 
-  const Transition* transition = findTransition(currentState->name, trigger);
-  if (transition == nullptr) return fsmError(currentState->name, trigger);
+  const Transition* transition = findTransition(current->name, trigger);
+  if (transition == nullptr) return fsmError(current->name, trigger);
   const std::string& nextName = transition->next;
-  if (nextName.empty()) return fsmError(currentState->name, trigger);
+  if (nextName.empty()) return fsmError(current->name, trigger);
   if (nextName == kDoNothing) return 0;
   State* next = findState(nextName);
-  if (next == nullptr) return fsmError(currentState->name, trigger);
+  if (next == nullptr) return fsmError(current->name, trigger);
 
-  log->log(kDebug4, kFile, __LINE__, "pullTrigger", "%s+%s=%s", currentState->name.c_str(),
+  log->log(kDebug4, kFile, __LINE__, "pullTrigger", "%s+%s=%s", current->name.c_str(),
            trigger.c_str(), next->name.c_str());
   log->log(kDebug4, kFile, __LINE__, "pullTrigger", "Run next state: %s", next->name.c_str());
-  currentState = next;
+  currentState.store(next, std::memory_order_release);
   if (next->name == passiveState) return 1;
   BaseJob* const job = next->job;
   const JobMethod method = next->method;

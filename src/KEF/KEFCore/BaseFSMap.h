@@ -13,6 +13,7 @@
 // starts; afterwards only that thread calls pullTrigger. Defining anything
 // before `log` is set, or pulling a trigger before defineInitial found its
 // state, is refused: the definition is ignored, the pull fails with -1.
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -101,10 +102,13 @@ class BaseFSMap {
   // Entering the state of this name runs nothing and yields 1.
   std::string passiveState;
 
-  const State* getCurrentState() const { return currentState; }
+  // May be read from any thread; the states themselves do not change once
+  // the controller thread runs.
+  const State* getCurrentState() const { return currentState.load(std::memory_order_acquire); }
   const std::string& getTerminalState() const { return terminalState; }
   const std::string& getBankedTrigger() const { return bankedTrigger; }
-  bool isPaused() const { return paused; }
+  // May be read from any thread (the host shows whether a service is paused).
+  bool isPaused() const { return paused.load(std::memory_order_relaxed); }
   const std::vector<State*>& getStates() const { return states; }
   const std::vector<Transition*>& getTransitions() const { return transitions; }
 
@@ -115,10 +119,10 @@ class BaseFSMap {
 
   std::vector<State*> states;            // owned, in definition order
   std::vector<Transition*> transitions;  // owned, in definition order
-  State* currentState;                   // one of `states`; null until defineInitial
+  std::atomic<State*> currentState;      // one of `states`; null until defineInitial
   std::string terminalState;
   std::string bankedTrigger;             // the last trigger received while paused
-  bool paused;
+  std::atomic<bool> paused;  // written by the controller thread only
 };
 
 }  // namespace KEF

@@ -11,6 +11,7 @@
 
 #include <ace/Task.h>
 
+#include <atomic>
 #include <ctime>
 #include <string>
 
@@ -42,7 +43,9 @@ class ServiceManager : public ACE_Task<ACE_MT_SYNCH> {
   inline bool send(tvan::ServiceRequestDatabaseEntry entry);
 
   // Calendar time of the last message stored for this manager; 0 before.
-  time_t lastMessageTime;
+  // The services of one host share their manager, so their controller
+  // threads may store it at the same time.
+  std::atomic<time_t> lastMessageTime;
 };
 
 inline bool ServiceManager::send(tvan::ServiceRequestDatabaseEntry entry) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Base/BaseTypes/FormatStr.h"
+#include "Base/XML/XmlDOM.h"
 
 namespace KEF {
 
@@ -78,18 +79,11 @@ std::string PassReport::bytesText(uint64_t bytes) {
 }
 
 std::string PassReport::escapeXml(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-    }
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
   }
+  tvan::XmlDOM::encode(out);
   return out;
 }
 

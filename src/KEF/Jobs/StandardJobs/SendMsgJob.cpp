@@ -33,17 +33,13 @@ std::map<std::string, std::string> readTotals(tvan::XmlDOM* document) {
   return totals;
 }
 
+// An attribute value as XML text; control characters become '?'.
 std::string escapeAttribute(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-    }
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
   }
+  tvan::XmlDOM::encode(out);
   return out;
 }
 
