@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <thread>
 
+#include "Base/BaseTypes/Error.h"
+#include "Base/BaseTypes/VString.h"
 #include "Base/Log/Log.h"
 #include "Base/System/FunctionMutex.h"
 #include "Base/System/Platform/Clock.h"
@@ -69,7 +72,18 @@ void AutoDelJob::execute() {
     if (!finishRequested() && !deletionTriggerQueued()) sendTrigger(kDoneTrigger);
     return;
   }
-  const bool completed = runPass();
+  bool completed = false;
+  try {
+    completed = runPass();
+  } catch (const tvan::Error& error) {
+    tvan::VString text;
+    error.constructMessage(text);
+    logFailure(text.narrow().c_str());
+  } catch (const char* text) {
+    logFailure(text);
+  } catch (const std::exception& error) {
+    logFailure(error.what());
+  }
   // A pass stopped by a finish request sends nothing: the cancel trigger
   // takes the workflow on to its closing job.
   if (finishRequested()) return;
@@ -196,6 +210,14 @@ void AutoDelJob::storeTotals(bool failed, bool dryRun) {
   }
   document->setAttribute("Summary", PassReport::summary(passes_, totals_, dryRun).c_str());
   document->resetActiveToRoot();
+}
+
+void AutoDelJob::logFailure(const char* what) {
+  // The pass counts as failed; the workflow goes on with the next one.
+  if (log != nullptr) {
+    log->log(tvan::kError, kFile, __LINE__, "AutoDelJob::execute()", "Pass %d failed: %s",
+             passes_, what != nullptr ? what : "");
+  }
 }
 
 void AutoDelJob::sendTrigger(const char* name) {

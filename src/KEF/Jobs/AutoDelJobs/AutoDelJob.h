@@ -53,6 +53,8 @@ class AutoDelJob : public BaseJob {
   void reportPass(bool failed, const std::string& error, bool dryRun);
   // Keeps the running totals in the job data's Totals element.
   void storeTotals(bool failed, bool dryRun);
+  // Logs what made a pass fail that its own error handling did not catch.
+  void logFailure(const char* what);
   void sendTrigger(const char* name);
 
   int64_t nextDueMillis_;  // monotonic; 0: at once
