@@ -3,7 +3,8 @@
 
 DEBIAN_PACKAGES := cmake make g++ pkg-config libace-dev libboost-dev libsqlite3-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libtinyxml2-dev \
-	libspdlog-dev libacl1-dev
+	libspdlog-dev libacl1-dev \
+	dpkg-dev file postgresql libpq-dev
 # Only the fuzzer needs clang's libFuzzer.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 JOBS ?= $(shell nproc)
@@ -11,7 +12,7 @@ BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
 PREFIX ?= /usr/local
 
-.PHONY: deps build install run test tsan bench fuzz clean
+.PHONY: deps build install package run test tsan bench fuzz clean
 
 deps:
 	@missing=""; \
@@ -31,6 +32,12 @@ build: deps
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 	ldconfig
+
+# The Debian package of the build (CPack; dpkg-dev's dpkg-shlibdeps and `file`
+# work out its dependencies): everything `make install` installs, under /usr.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+	@ls $(BUILD_DIR)/*.deb
 
 # The main job: the host runs the AUTODELETE service on a generated tree.
 run: install

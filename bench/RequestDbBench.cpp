@@ -18,18 +18,34 @@
 //                          commit): what durability against power loss
 //                          would cost; the library does not use it.
 //
-// Each variant writes its own file in a scratch folder; the schema of every
-// file is made by the library.
+// The same against PostgreSQL, on a server the program starts for itself
+// (PgTestServer.h, default settings: synchronous_commit on, fsync on, so
+// both sides wait for the same WAL flush per commit) over its Unix socket:
+//   RawLibpq/Commit        libpq alone: the INSERT prepared once, BEGIN,
+//                          the same INSERT of the same record (binary) and
+//                          texts, COMMIT: three round trips, as the library.
+//   LibraryPg/Commit       DatabaseTransaction + addEntry + commit with the
+//                          location naming the server.
+// and three writer processes at once for a few seconds, the aggregate rate
+// of each way. Skipped, with a note, when the server binaries are missing.
+//
+// Each variant writes its own file (or PostgreSQL schema) in a scratch
+// folder; the schema of every one is made by the library.
 #include <benchmark/benchmark.h>
+#include <libpq-fe.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +60,7 @@
 #include "KEF/KEFCore/KEFMessage.h"
 #include "KEF/KEFCore/ServiceManager.h"
 
+#include "PgTestServer.h"
 #include "RateReporter.h"
 
 namespace {
@@ -268,6 +285,180 @@ void compareInterleaved(int rounds, int batch) {
               rawSeconds / librarySeconds);
 }
 
+
+// The PostgreSQL server of the run; null when it could not be started.
+pgtest::ScratchServer* pgServer = nullptr;
+std::string pgProblem;
+
+// The location of schema `name` on the server, its tables made by the
+// library.
+std::string pgSchema(const char* name) {
+  pgServer->execute("kef", std::string("CREATE SCHEMA IF NOT EXISTS ") + name);
+  const std::string location =
+      pgServer->location("kef", std::string("options=-csearch_path=") + name);
+  tvan::DatabaseTransaction creator(location);
+  if (!creator.start()) std::fprintf(stderr, "%s\n", creator.getLastError().c_str());
+  return location;
+}
+
+// libpq driven by hand: the INSERT prepared once, one transaction per
+// message.
+class RawPgWriter {
+ public:
+  explicit RawPgWriter(const std::string& location) {
+    connection_ = PQconnectdb(location.c_str());
+    PGresult* prepared = PQprepare(
+        connection_, "insert",
+        "INSERT INTO messages (stored_at, msg_type, service_id, client_id, service_name, note,"
+        " persistent, response_status, origin, data, record)"
+        " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
+        0, nullptr);
+    ok_ = PQresultStatus(prepared) == PGRES_COMMAND_OK;
+    PQclear(prepared);
+  }
+  ~RawPgWriter() { PQfinish(connection_); }
+
+  bool commitOne(const tvan::ServiceRequestDatabaseEntry& entry) {
+    const std::string storedAt = std::to_string(nowMillis());
+    const char* values[11] = {storedAt.c_str(), entry.messageType.c_str(),
+                              entry.serviceID.c_str(), entry.clientID.c_str(),
+                              entry.serviceName.c_str(), entry.note.c_str(),
+                              entry.persistent.c_str(), entry.responseStatus.c_str(),
+                              entry.origin.c_str(), entry.data.c_str(), entry.record.data()};
+    int lengths[11] = {};
+    int formats[11] = {};
+    lengths[10] = static_cast<int>(entry.record.size());
+    formats[10] = 1;
+    bool ok = ok_ && command(PQexec(connection_, "BEGIN"));
+    ok = command(PQexecPrepared(connection_, "insert", 11, values, lengths, formats, 1)) && ok;
+    return command(PQexec(connection_, "COMMIT")) && ok;
+  }
+  const char* error() const { return PQerrorMessage(connection_); }
+
+ private:
+  static bool command(PGresult* result) {
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+    PQclear(result);
+    return ok;
+  }
+  PGconn* connection_ = nullptr;
+  bool ok_ = false;
+};
+
+void BM_RawPgCommit(benchmark::State& state) {
+  if (pgServer == nullptr) {
+    state.SkipWithError(("no PostgreSQL server: " + pgProblem).c_str());
+    return;
+  }
+  const tvan::ServiceRequestDatabaseEntry entry = makeEntry();
+  RawPgWriter writer(pgSchema("raw"));
+  for (auto _ : state) {
+    if (!writer.commitOne(entry)) {
+      state.SkipWithError(writer.error());
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RawPgCommit)->Name("RawLibpq/Commit")->UseRealTime()->MinTime(2.0);
+
+void BM_LibraryPgCommit(benchmark::State& state) {
+  if (pgServer == nullptr) {
+    state.SkipWithError(("no PostgreSQL server: " + pgProblem).c_str());
+    return;
+  }
+  const tvan::ServiceRequestDatabaseEntry entry = makeEntry();
+  ::setenv("KEF_REQUEST_DATABASE", pgSchema("library").c_str(), 1);
+  for (auto _ : state) {
+    if (!libraryCommitOne(entry)) {
+      state.SkipWithError("the library refused a message");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LibraryPgCommit)->Name("LibraryPg/Commit")->UseRealTime()->MinTime(2.0);
+
+// Processes committing at once for `seconds`, each with `commitOne` made
+// in the child (its own connection); the aggregate commits per second.
+double concurrentRate(int processes, double seconds,
+                      const std::function<std::function<bool()>()>& makeWriter) {
+  int counts[2], start[2];
+  if (::pipe(counts) != 0 || ::pipe(start) != 0) return 0;
+  std::vector<pid_t> children;
+  std::fflush(nullptr);
+  for (int i = 0; i < processes; ++i) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(start[1]);
+      std::function<bool()> commitOne = makeWriter();
+      char go;
+      if (::read(start[0], &go, 1) != 1) ::_exit(1);
+      const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+      long done = 0;
+      while (std::chrono::steady_clock::now() < end && commitOne()) ++done;
+      if (::write(counts[1], &done, sizeof done) != sizeof done) ::_exit(1);
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  ::close(start[0]);
+  const std::string go(processes, 'x');
+  const auto begun = std::chrono::steady_clock::now();
+  if (::write(start[1], go.data(), go.size()) != static_cast<ssize_t>(go.size())) return 0;
+  long total = 0;
+  for (int i = 0; i < processes; ++i) {
+    long done = 0;
+    if (::read(counts[0], &done, sizeof done) == sizeof done) total += done;
+  }
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+  for (const pid_t child : children) ::waitpid(child, nullptr, 0);
+  for (const int fd : {counts[0], counts[1], start[1]}) ::close(fd);
+  return total / elapsed;
+}
+
+// PostgreSQL side by side: alternating batches of the two ways (as
+// compareInterleaved), then three writer processes of each way.
+void comparePg(int rounds, int batch) {
+  if (pgServer == nullptr) {
+    std::printf("PostgreSQL skipped: %s\n", pgProblem.c_str());
+    return;
+  }
+  const tvan::ServiceRequestDatabaseEntry entry = makeEntry();
+  RawPgWriter raw(pgSchema("interleaved_raw"));
+  ::setenv("KEF_REQUEST_DATABASE", pgSchema("interleaved_library").c_str(), 1);
+  double rawSeconds = 0, librarySeconds = 0;
+  for (int round = 0; round < rounds; ++round) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < batch; ++i) raw.commitOne(entry);
+    rawSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < batch; ++i) libraryCommitOne(entry);
+    librarySeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  const double messages = static_cast<double>(rounds) * batch;
+  std::printf("PostgreSQL interleaved, %d x %d each: library %.0f, raw libpq %.0f commits/s,"
+              " rate ratio %.2f\n",
+              rounds, batch, messages / librarySeconds, messages / rawSeconds,
+              rawSeconds / librarySeconds);
+
+  const std::string rawShared = pgSchema("three_raw");
+  const std::string libraryShared = pgSchema("three_library");
+  ::setenv("KEF_REQUEST_DATABASE", libraryShared.c_str(), 1);
+  const double library = concurrentRate(3, 3.0, [&entry] {
+    return std::function<bool()>([&entry] { return libraryCommitOne(entry); });
+  });
+  const double rawRate = concurrentRate(3, 3.0, [&entry, &rawShared] {
+    auto writer = std::make_shared<RawPgWriter>(rawShared);
+    return std::function<bool()>([writer, &entry] { return writer->commitOne(entry); });
+  });
+  std::printf("PostgreSQL, three writer processes at once: library %.0f, raw libpq %.0f"
+              " commits/s in all, rate ratio %.2f\n",
+              library, rawRate, rawRate > 0 ? library / rawRate : 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -275,6 +466,12 @@ int main(int argc, char** argv) {
   scratch = &folder;
   tvan::AutoLibInitialize init(tvan::VString("KEF_BENCH"), false, false);
   benchmark::Initialize(&argc, argv);
+  pgtest::ScratchServer server;
+  if (server.start()) {
+    pgServer = &server;
+  } else {
+    pgProblem = server.problem();
+  }
   RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.printRatio("Library/Commit/min_time:2.000/real_time",
@@ -283,7 +480,10 @@ int main(int argc, char** argv) {
                       "RawSqlite/Commit/min_time:2.000/real_time", "rate ratio", "commits/s");
   reporter.printRatio("Job/ReportStatus/min_time:2.000/real_time",
                       "RawSqlite/Commit/min_time:2.000/real_time", "rate ratio", "commits/s");
+  reporter.printRatio("LibraryPg/Commit/min_time:2.000/real_time",
+                      "RawLibpq/Commit/min_time:2.000/real_time", "rate ratio", "commits/s");
   compareInterleaved(40, 500);
+  comparePg(100, 40);
   benchmark::Shutdown();
   return 0;
 }

@@ -21,9 +21,11 @@
 #include "Base/System/FileUtil.h"
 #include "Base/System/Mutex.h"
 #include "Base/System/Platform/ThreadStop.h"
+#include "Base/System/Platform/BusErrorGuard.h"
 #include "Base/System/Platform/Clock.h"
 #include "Base/System/Platform/Identity.h"
 #include "Base/System/Platform/SharedCounter.h"
+#include "Base/System/Platform/SharedObjectAccess.h"
 
 namespace tvan {
 
@@ -39,6 +41,10 @@ constexpr int kMaxPresizeMillions = 2000;
 // How far ahead of the next entry a log that keeps its file open allocates
 // blocks, so that an entry costs a system call once per this many bytes.
 constexpr size_t kAllocationStep = 1 << 20;
+// How often a log that keeps its file open makes sure the path still names
+// that file when no rollover was counted: a file renamed over or removed
+// from outside is noticed this late at most.
+constexpr long kPathCheckMillis = 1000;
 
 size_t pageSize() {
   static const size_t size = [] {
@@ -185,19 +191,22 @@ ThreadBuffers& threadBuffers(std::unique_ptr<ThreadBuffers>& fallback) {
   return *fallback;
 }
 
-// Holds a Mutex for a scope; a lock failure is reported and leaves the scope
-// unlocked (logging never throws into the caller). While it is held no
-// cancellation ends the thread: an entry half-written, or the mutex left
-// held, would block every later writer.
+// Holds a Mutex for a scope; a lock failure leaves the scope unlocked
+// (logging never throws into the caller) and is reported once per log
+// (`reported`): a mutex whose shared object was refused fails every time.
+// While it is held no cancellation ends the thread: an entry half-written,
+// or the mutex left held, would block every later writer.
 class LogLock {
  public:
-  explicit LogLock(Mutex& mutex) : mutex_(mutex) {
+  LogLock(Mutex& mutex, std::atomic<bool>& reported) : mutex_(mutex) {
     try {
       locked_ = mutex_.lock(kBlock, -1);
     } catch (const Error& e) {
-      std::fprintf(stderr, "Log: %s\n", e.keystring());
+      if (!reported.exchange(true)) {
+        std::fprintf(stderr, "Log: %s; entries are dropped while it fails.\n", e.keystring());
+      }
     } catch (...) {
-      std::fprintf(stderr, "Log: unable to lock the log mutex\n");
+      if (!reported.exchange(true)) std::fprintf(stderr, "Log: unable to lock the log mutex\n");
     }
   }
   ~LogLock() {
@@ -249,6 +258,12 @@ struct Log::FileState {
   bool lossReported = false;
   int spaceError = ENOSPC;  // errno of the last failure for lack of space
 
+  // Whether a refused file was reported (until a file is opened again), and
+  // whether a file cut short under the mapping was.
+  bool refusalReported = false;
+  bool truncationReported = false;
+  long pathCheckedAt = 0;  // coarse process clock ms of the last path check
+
   enum class Backing { kAllocated, kNoSpace, kUnsupported };
 
   // Makes sure [offset, end) of the open file has blocks, allocating at least
@@ -285,10 +300,15 @@ struct Log::FileState {
 
   bool isOpen() const { return fd >= 0; }
 
-  // Maps the whole file; false when it cannot be mapped.
-  bool remap() {
+  // Maps the whole file, of status `known` when the caller has it; false
+  // when it cannot be mapped.
+  bool remap(const struct stat* known = nullptr) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return false;
+    if (known != nullptr) {
+      st = *known;
+    } else if (::fstat(fd, &st) != 0) {
+      return false;
+    }
     if (map) ::munmap(map, mapLength);
     map = nullptr;
     mapLength = 0;
@@ -447,7 +467,7 @@ void Log::log(ELogLevel level, const char* file, int line, const char* function,
 void Log::log(const char* component, ELogLevel level, const char* file, int line,
               const char* function, const std::string& text) {
   if (!settingsFresh()) {
-    LogLock hold(*mutex_);
+    LogLock hold(*mutex_, lockFailureReported_);
     updatePrefs();
   }
   if (!(level & levelMask_.load(std::memory_order_relaxed))) return;
@@ -467,7 +487,7 @@ bool Log::settingsFresh() const {
 void Log::internalLog(const char* component, ELogLevel level, const char* file, int line,
                       const char* function, const char* format, va_list args) {
   if (!settingsFresh()) {
-    LogLock hold(*mutex_);
+    LogLock hold(*mutex_, lockFailureReported_);
     updatePrefs();
   }
   if (!(level & levelMask_.load(std::memory_order_relaxed))) return;
@@ -520,7 +540,7 @@ void Log::writeMessage(const char* component, ELogLevel level, const char* file,
     lines[count].append(message + offset, std::min(chunk, length - offset));
   }
 
-  LogLock hold(*mutex_);
+  LogLock hold(*mutex_, lockFailureReported_);
   if (!hold.locked()) return;
   for (size_t i = 0; i < count; ++i) {
     logFile(lines[i], prefix.size());
@@ -558,7 +578,7 @@ void Log::writeAudit(const char* event, const char* message, size_t length) {
   prefix.push_back('\t');
 
   // Audit entries share the file, and its header, with every other writer.
-  LogLock hold(*mutex_);
+  LogLock hold(*mutex_, lockFailureReported_);
   if (!hold.locked()) return;
   for (size_t offset = 0; offset < length; offset += chunk) {
     logFile(prefix + std::string(message + offset, std::min(chunk, length - offset)), prefix.size());
@@ -651,19 +671,49 @@ void Log::logFile(const std::string& line, size_t prefixLength) {
 }
 
 Log::WriteResult Log::writeLine(const std::string& line) {
-  const WriteResult opened = openFile();
-  if (opened != WriteResult::kWritten) return opened;
-  long long newOffset = 0;
-  const WriteResult written = writeEntry(line, newOffset);
-  if (written == WriteResult::kFailed) {
-    std::fprintf(stderr, "Unable to write message to logfile (%s).\n", logFileName_.c_str());
-    closeFile();
+  // A file cut short under the mapping is given up and the entry tried once
+  // more, in the file the path names then (a new one when it is damaged).
+  for (int attempt = 0;; ++attempt) {
+    const WriteResult opened = openFile();
+    if (opened != WriteResult::kWritten) return opened;
+    long long newOffset = 0;
+    const WriteResult written = writeEntry(line, newOffset);
+    if (written == WriteResult::kCutShort) {
+      noteTruncation();
+      closeFile();
+      if (attempt == 0) continue;
+      return WriteResult::kFailed;
+    }
+    if (written == WriteResult::kFailed) {
+      std::fprintf(stderr, "Unable to write message to logfile (%s).\n", logFileName_.c_str());
+      closeFile();
+      return written;
+    }
+    if (written == WriteResult::kWritten && static_cast<long long>(maxSize_) * kMillion < newOffset) {
+      startNewLogFile();
+    }
     return written;
   }
-  if (written == WriteResult::kWritten && static_cast<long long>(maxSize_) * kMillion < newOffset) {
-    startNewLogFile();
-  }
-  return written;
+}
+
+void Log::noteTruncation() {
+  FileState& f = *file_;
+  if (f.truncationReported) return;
+  f.truncationReported = true;
+  std::fprintf(stderr, "Log file %s was cut short by another process while in use; writing goes on in a "
+               "checked file.\n", logFileName_.c_str());
+}
+
+void Log::noteRefusal(const std::string& reason) {
+  FileState& f = *file_;
+  if (f.refusalReported) return;
+  f.refusalReported = true;
+  const std::string text = "Log entries to " + logFileName_ + " are dropped: the file " +
+                           platform::SharedObjectAccess::describe(platform::SharedObjectAccess::kFile,
+                                                                  logFileName_) +
+                           " " + reason + ".";
+  std::fprintf(stderr, "%s\n", text.c_str());
+  if (locationMask_ & kLocationSystemLog) platform::writeSystemLog(text.c_str());
 }
 
 void Log::noteLostEntry() {
@@ -693,6 +743,13 @@ Log::WriteResult Log::openFile() {
       } else {
         closeFile();
       }
+    } else {
+      // A file renamed over or removed from outside counts no rollover.
+      const long now = platform::coarseProcessClockMillis();
+      if (now - f.pathCheckedAt >= kPathCheckMillis) {
+        f.pathCheckedAt = now;
+        if (!f.pathNamesOpenFile()) closeFile();
+      }
     }
   }
 
@@ -700,17 +757,22 @@ Log::WriteResult Log::openFile() {
     const char* name = logFileName_.c_str();
     f.path = logFileName_;
     f.generation = f.rollovers->load();
-    bool created = false;
-    int fd = ::open(name, O_RDWR | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-      fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      created = fd >= 0;
-      if (fd < 0 && errno == EEXIST) fd = ::open(name, O_RDWR | O_CLOEXEC);
+    f.pathCheckedAt = platform::coarseProcessClockMillis();
+    // Created 0660 with the shared group; an existing file is used only when
+    // it may be trusted (SharedObjectAccess.h), and never through a link.
+    const platform::SharedObjectAccess::Opened opened = platform::SharedObjectAccess::current().open(
+        platform::SharedObjectAccess::kFile, logFileName_, O_RDWR, true);
+    if (!opened.refusal.empty()) {
+      noteRefusal(opened.refusal);
+      return WriteResult::kRefused;
     }
+    const int fd = opened.fd;
+    const bool created = opened.created;
     if (fd < 0) {
       std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
       return WriteResult::kFailed;
     }
+    f.refusalReported = false;
     if (created) {
       if (!initializeFile(fd)) {
         // A file without its header is of no use to any writer: it goes
@@ -727,18 +789,21 @@ Log::WriteResult Log::openFile() {
         if (!f.lossReported) std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
         return WriteResult::kNoSpace;
       }
-      FileUtil(VString(logFileName_)).setAcl("Everyone", 1, 0x1F03FF, 0);
     }
     f.fd = fd;
-    if (!f.remap()) {
+    if (!f.remap(created ? nullptr : &opened.status)) {
       std::fprintf(stderr, "Unable to open logfile (%s).\n", name);
       closeFile();
       return WriteResult::kFailed;
     }
     // A file that does not carry this format's mark, or whose next-write
     // offset lies before the entries or past the end, is never written
-    // over: it goes to the backup and a new file starts.
-    if (f.validOffset() < 0) startNewLogFile();
+    // over: it goes to the backup and a new file starts. So does one cut
+    // short under the new mapping while its header is read.
+    long long offset = -1;
+    auto readOffset = [&f, &offset] { offset = f.validOffset(); };
+    if (!platform::BusErrorGuard::run(readOffset)) offset = -1;
+    if (offset < 0) startNewLogFile();
   }
   return f.isOpen() ? WriteResult::kWritten : WriteResult::kFailed;
 }
@@ -768,6 +833,15 @@ bool Log::initializeFile(int fd) {
 }
 
 Log::WriteResult Log::writeEntry(const std::string& line, long long& newOffset) {
+  // Another process may cut the file short while it is mapped: the store
+  // past its new end would raise SIGBUS. The guard turns that into a result.
+  WriteResult result = WriteResult::kFailed;
+  auto write = [this, &line, &newOffset, &result] { result = writeMappedEntry(line, newOffset); };
+  if (!platform::BusErrorGuard::run(write)) return WriteResult::kCutShort;
+  return result;
+}
+
+Log::WriteResult Log::writeMappedEntry(const std::string& line, long long& newOffset) {
   FileState& f = *file_;
   newOffset = 0;
   const long long offset = f.validOffset();
@@ -819,8 +893,15 @@ void Log::startNewLogFile() {
   // Only the file this log has open is moved: when another writer has moved
   // it already, the path names that writer's new file, which stays.
   const bool move = f.isOpen() && f.pathNamesOpenFile();
+  struct stat st;
+  const bool empty = move && ::fstat(f.fd, &st) == 0 && st.st_size == 0;
   f.close();
-  if (move) {
+  if (empty) {
+    // Nothing to keep (a file cut to nothing from outside): the backup
+    // stays as it is.
+    ::unlink(f.path.c_str());
+    f.rollovers->increment();
+  } else if (move) {
     FileUtil current{VString(f.path)};
     if (!current.moveFile(VString(f.path + ".old"), true)) {
       std::fprintf(stderr, "Unable to open logfile (%s).\n", f.path.c_str());

@@ -29,6 +29,16 @@
 // change. A file that cannot be created for lack of space is reported as
 // "Unable to open logfile (%s).\n" and counts as a drop.
 //
+// Sharing is limited to the user and the shared group: files are created
+// 0660 with that group (0600 without one), and an existing file, like the
+// mutex's shared object, is used only when it may be trusted
+// (Base/System/Platform/SharedObjectAccess.h). Entries to a refused file,
+// or under a refused mutex, are dropped, said once on standard error. A file
+// cut short by another process while it is mapped ends no writer: the entry
+// is tried once more in the file the path then names (a damaged one goes to
+// the backup as below, an empty one is removed), said once on standard
+// error. A file renamed over or removed from outside is left within a second.
+//
 // Logging never throws into the caller: file problems are reported on
 // standard error ("Unable to open logfile (%s).\n", "Unable to write message
 // to logfile (%s).\n") and the next entry tries again; configuration problems
@@ -162,7 +172,9 @@ class Log {
 
  private:
   struct FileState;  // the open, mapped log file
-  enum class WriteResult { kWritten, kNoSpace, kFailed };
+  // kRefused: the file may not be trusted (dropped, said once); kCutShort:
+  // the file was cut short under the mapping while the entry went in.
+  enum class WriteResult { kWritten, kNoSpace, kFailed, kRefused, kCutShort };
 
   void internalLog(const char* component, ELogLevel level, const char* file, int line,
                    const char* function, const char* format, va_list args);
@@ -177,6 +189,8 @@ class Log {
   void logFile(const std::string& line, size_t prefixLength);
   WriteResult writeLine(const std::string& line);
   void noteLostEntry();
+  void noteTruncation();
+  void noteRefusal(const std::string& reason);
   void logDebug(const std::string& line);
   void logStdout(const std::string& line);
   void logWindows(const std::string& line);
@@ -184,6 +198,7 @@ class Log {
   static const char* parseFile(const char* file);
   WriteResult openFile();
   WriteResult writeEntry(const std::string& line, long long& newOffset);
+  WriteResult writeMappedEntry(const std::string& line, long long& newOffset);
   bool initializeFile(int fd);
   void closeFile();
   void startNewLogFile();
@@ -196,6 +211,7 @@ class Log {
   std::unique_ptr<FileState> file_;   // guarded by mutex_
   std::unique_ptr<Mutex> mutex_;      // system-wide, named mutexName
   std::atomic<long> lastUpdate_{0};   // process clock ms of the last settings read; 0 = never
+  std::atomic<bool> lockFailureReported_{false};
 
   // Settings below change only under mutex_ (configured logs); the level
   // mask and update time are also read without it for the masked-out test.

@@ -1,6 +1,7 @@
 #pragma once
 // The library's lock: an in-process recursive mutex or a named, system-wide
-// mutex shared by every process (of any user) that opens the same name.
+// mutex shared by the processes of the owning user and of the shared group
+// (KEF_SHARED_GROUP) that open the same name; others are refused.
 //
 // In-process kind (kThreadMutex): recursive like a critical section; a thread
 // may lock it again while holding it and must unlock as often. Two in-process

@@ -1,7 +1,8 @@
 // kef_requests: reads the machine's request database: the requests with
 // their status, the messages stored between services (the record decoded,
 // response documents pretty-printed), following new messages as they are
-// stored; and prunes old messages. Safe beside processes that write: a
+// stored; prunes old messages; shows (and forwards) what waits in the spool
+// of a PostgreSQL request database. Safe beside processes that write: a
 // reader takes no write lock.
 #include <getopt.h>
 #include <signal.h>
@@ -24,14 +25,17 @@
 #include "KEF/Database/RequestDatabaseLocation.h"
 #include "KEF/Database/ServiceRequestDatabase.h"
 #include "KEF/Database/ServiceRequestDatabaseEntry.h"
+#include "KEF/Database/internal/DatabaseError.h"
+#include "KEF/Database/internal/RequestSpool.h"
 #include "KEF/KEFCore/KEFMessage.h"
 
 namespace {
 
 const char kHelp[] =
-    "Usage: kef_requests [--db PATH] COMMAND [options]\n"
+    "Usage: kef_requests [--db LOCATION] COMMAND [options]\n"
     "\n"
-    "Reads the request database that the framework's processes share.\n"
+    "Reads the request database that the framework's processes share: an SQLite\n"
+    "file, or a PostgreSQL server that several machines share.\n"
     "\n"
     "Commands:\n"
     "  list                   the requests with their status and when it changed\n"
@@ -46,11 +50,19 @@ const char kHelp[] =
     "      -i, --interval MS  how often --follow looks for news (default 250)\n"
     "  prune AGE              removes the messages stored more than AGE ago; AGE is\n"
     "                         a number with s, m, h or d (seconds when bare): 30d\n"
+    "  spool                  what waits in this machine's spool for a PostgreSQL\n"
+    "                         server that could not be reached, per server\n"
+    "      --forward          first forward it to the server of LOCATION, as far as\n"
+    "                         it takes it\n"
     "\n"
     "Options:\n"
-    "  -d, --db PATH          the database file; by default $KEF_REQUEST_DATABASE,\n"
-    "                         else RequestDatabase in the framework configuration,\n"
-    "                         else /var/lib/kef/requests.db\n"
+    "  -d, --db LOCATION      the database: a file, or a PostgreSQL connection URI\n"
+    "                         (postgresql://...) or string (host=... dbname=...); by\n"
+    "                         default $KEF_REQUEST_DATABASE, else RequestDatabase in\n"
+    "                         the framework configuration, else\n"
+    "                         /var/lib/kef/requests.db. The spool is\n"
+    "                         $KEF_REQUEST_SPOOL, else RequestSpool in the\n"
+    "                         configuration, else /var/lib/kef/requests-spool.db\n"
     "  -h, --help             this text\n"
     "\n"
     "Examples:\n"
@@ -58,10 +70,12 @@ const char kHelp[] =
     "  kef_requests messages --service AUTODELETE\n"
     "  kef_requests messages -f --request 'AUTODELETE|job|1733480400.123'\n"
     "  kef_requests prune 30d\n"
+    "  kef_requests --db 'host=db1 dbname=kef user=kef' spool --forward\n"
     "\n"
     "Exit status: 0 when something was found (or pruned, or followed until\n"
-    "interrupted), 1 when nothing was found, 2 on a usage error or when the\n"
-    "database cannot be read (missing, not a request database, ...).\n";
+    "interrupted, or waits in the spool), 1 when nothing was found (an empty\n"
+    "spool), 2 on a usage error or when the database cannot be read (missing,\n"
+    "not a request database, the server unreachable, ...).\n";
 
 constexpr int kFound = 0;
 constexpr int kNothingFound = 1;
@@ -241,6 +255,62 @@ int prune(tvan::DatabaseTransaction& transaction, int64_t ageMillis) {
   return kFound;
 }
 
+std::string counted(int64_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Writes waiting in the spool: one line per server; how many in all.
+int64_t printSpool(const std::string& spoolPath) {
+  tvan::dbinternal::RequestSpool spool(spoolPath);
+  int64_t waiting = 0;
+  for (const auto& count : spool.counts()) {
+    std::printf("%s: %s, %s waiting in %s", count.target.c_str(),
+                counted(count.messages, "message", "messages").c_str(),
+                counted(count.statuses, "status update", "status updates").c_str(),
+                spoolPath.c_str());
+    if (count.refused > 0) {
+      std::printf("; %s refused by the server, kept aside",
+                  counted(count.refused, "write", "writes").c_str());
+    }
+    std::printf("\n");
+    waiting += count.messages + count.statuses;
+  }
+  return waiting;
+}
+
+// Writing transactions forward the spool (each as much as it can in a
+// short time): as long as they make progress.
+void forwardSpool(const std::string& location, const std::string& spoolPath) {
+  int64_t before = -1;
+  for (;;) {
+    int64_t waiting = 0;
+    for (const auto& count : tvan::dbinternal::RequestSpool(spoolPath).counts()) {
+      waiting += count.messages + count.statuses;
+    }
+    if (waiting == 0 || waiting == before) return;
+    before = waiting;
+    tvan::DatabaseTransaction transaction(location, tvan::DatabaseTransaction::kExistingOnly);
+    if (!transaction.start()) {
+      std::fprintf(stderr, "kef_requests: %s\n", transaction.getLastError().c_str());
+      return;
+    }
+    transaction.commit();
+  }
+}
+
+int showSpool(const std::string& location, bool forward) {
+  const std::string spoolPath = tvan::requestSpoolPath();
+  try {
+    if (forward) forwardSpool(location, spoolPath);
+    if (printSpool(spoolPath) > 0) return kFound;
+  } catch (const tvan::dbinternal::DatabaseError& error) {
+    std::fprintf(stderr, "kef_requests: %s\n", error.what());
+    return kFailure;
+  }
+  std::printf("nothing waits in the spool %s\n", spoolPath.c_str());
+  return kNothingFound;
+}
+
 int usage(const char* problem) {
   if (problem != nullptr) std::fprintf(stderr, "kef_requests: %s\n", problem);
   std::fputs(kHelp, stderr);
@@ -254,10 +324,11 @@ int main(int argc, char** argv) {
       {"db", required_argument, nullptr, 'd'},      {"request", required_argument, nullptr, 'r'},
       {"service", required_argument, nullptr, 's'}, {"after", required_argument, nullptr, 'a'},
       {"follow", no_argument, nullptr, 'f'},        {"interval", required_argument, nullptr, 'i'},
-      {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
+      {"help", no_argument, nullptr, 'h'},          {"forward", no_argument, nullptr, 'F'},
+      {nullptr, 0, nullptr, 0}};
   std::string path;
   tvan::ServiceRequestDatabase::Selection selection;
-  bool follow = false, selected = false;
+  bool follow = false, selected = false, forward = false;
   long intervalMs = 250;
   int option;
   while ((option = ::getopt_long(argc, argv, "d:r:s:a:fi:h", options, nullptr)) != -1) {
@@ -268,6 +339,7 @@ int main(int argc, char** argv) {
       case 'a': selection.afterKey = std::atoll(optarg); selected = true; break;
       case 'f': follow = true; selected = true; break;
       case 'i': intervalMs = std::max(1L, std::atol(optarg)); break;
+      case 'F': forward = true; break;
       case 'h': std::fputs(kHelp, stdout); return kFound;
       default: return usage(nullptr);
     }
@@ -276,6 +348,7 @@ int main(int argc, char** argv) {
   const std::string command = argv[optind];
   const int arguments = argc - optind - 1;
   if (command != "messages" && selected) return usage("-r, -s, -a and -f belong to messages");
+  if (command != "spool" && forward) return usage("--forward belongs to spool");
   if (path.empty()) path = tvan::requestDatabasePath();
   tvan::DatabaseTransaction transaction(path, tvan::DatabaseTransaction::kExistingOnly);
 
@@ -283,6 +356,7 @@ int main(int argc, char** argv) {
   if (command == "messages" && arguments == 0) {
     return showMessages(transaction, selection, follow, intervalMs);
   }
+  if (command == "spool" && arguments == 0) return showSpool(path, forward);
   if (command == "prune" && arguments == 1) {
     const int64_t age = parseAge(argv[optind + 1]);
     if (age < 0) return usage("AGE is a number with s, m, h or d, such as 30d");

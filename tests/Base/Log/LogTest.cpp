@@ -65,7 +65,7 @@ TEST_F(LogFile, NewFileIsPresizedWithHeaderAndFirstEntryAt200) {
 
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0666, 0666u) << "log files are readable and writable for everyone";
+  EXPECT_EQ(st.st_mode & 0777, 0660u) << "log files are shared with the user's group only";
 }
 
 TEST_F(LogFile, EmptyMessageWritesNoLine) {

@@ -16,6 +16,7 @@
 
 #include "Base/System/Platform/Clock.h"
 #include "Base/System/Platform/Futex.h"
+#include "Base/System/Platform/SharedObjectAccess.h"
 
 namespace tvan {
 namespace platform {
@@ -27,8 +28,9 @@ constexpr uint32_t kLayoutVersion = 2;
 constexpr uint32_t kMagic = 0x4b45464d;  // "KEFM"
 constexpr uint32_t kReady = 1;
 constexpr size_t kObjectSize = 4096;
-// Who may open the objects.
-constexpr mode_t kObjectMode = 0666;
+// The owner word of a refused name: never free, so that the inline fast path
+// never takes it and every lock call reaches the refusal.
+constexpr uint64_t kRefusedWord = ~uint64_t{0};
 
 struct SharedBlock {
   std::atomic<uint32_t> initialised;  // kReady once the fields below are set up
@@ -70,6 +72,13 @@ __thread HeldNamedLocks tlsHeldNamedLocks __attribute__((tls_model("initial-exec
 
 NamedLock::NamedLock(std::atomic<uint64_t>* word) : word_(word != nullptr ? word : &privateWord_) {}
 
+NamedLock* NamedLock::refused(int error) {
+  auto* lock = new NamedLock(nullptr);
+  lock->privateWord_.store(kRefusedWord, std::memory_order_relaxed);
+  lock->refusal_ = error;
+  return lock;
+}
+
 bool NamedLock::holderHasEnded(uint64_t seen, uint64_t self) const {
   // Callers do not hold the lock, so a word naming our thread id was left by
   // an earlier thread with the same id (or is forged).
@@ -84,6 +93,7 @@ bool NamedLock::take(uint64_t& seen, uint64_t self) {
 
 int NamedLock::lock() {
   if (lockFast()) return 0;
+  if (refusal_ != 0) return refusal_;
   HeldNamedLocks& held = tlsHeldNamedLocks;
   if (held.count == HeldNamedLocks::kCapacity && find(held) == nullptr) return ENOLCK;
   // Only a first lock of this thread (its identity was not made yet) or a
@@ -98,6 +108,7 @@ int NamedLock::lock() {
 }
 
 int NamedLock::tryLock() {
+  if (refusal_ != 0) return refusal_;
   HeldNamedLocks& held = tlsHeldNamedLocks;
   if (HeldNamedLocks::Hold* hold = find(held)) {
     ++hold->depth;
@@ -117,6 +128,7 @@ int NamedLock::tryLock() {
 }
 
 int NamedLock::timedLock(const timespec& deadline) {
+  if (refusal_ != 0) return refusal_;
   HeldNamedLocks& held = tlsHeldNamedLocks;
   if (held.count == HeldNamedLocks::kCapacity && find(held) == nullptr) return ENOLCK;
   const uint64_t self = lockOwner();
@@ -223,24 +235,26 @@ struct FdCloser {
   ~FdCloser() { ::close(fd); }
 };
 
-int openObject(const std::string& objectName) {
-  for (;;) {
-    int fd = shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kObjectMode);
-    if (fd >= 0) {
-      // The mode must not depend on our umask.
-      (void)fchmod(fd, kObjectMode);
-      return fd;
-    }
-    if (errno != EEXIST) throwErrno("shm_open " + objectName);
-    fd = shm_open(objectName.c_str(), O_RDWR | O_CLOEXEC, 0);
-    if (fd >= 0) return fd;
-    if (errno != ENOENT) throwErrno("shm_open " + objectName);
-    // Removed in between by someone else: create it again.
+// The object of `objectName`, created or joined under the trust rules; -1
+// with `refusal` set when it may not be joined or opened.
+int openObject(const std::string& objectName, std::string& refusal) {
+  const SharedObjectAccess::Opened opened = SharedObjectAccess::current().open(
+      SharedObjectAccess::kSharedMemory, objectName, O_RDWR, true);
+  if (opened.fd >= 0) return opened.fd;
+  if (!opened.refusal.empty()) {
+    refusal = opened.refusal;
+  } else if (errno == EACCES || errno == EPERM) {
+    refusal = "may not be opened by this user";
+  } else {
+    throwErrno("shm_open " + objectName);
   }
+  return -1;
 }
 
-SharedBlock* mapObject(const std::string& objectName) {
-  const int fd = openObject(objectName);
+// The object's shared block, or null with `refusal` set.
+SharedBlock* mapObject(const std::string& objectName, std::string& refusal) {
+  const int fd = openObject(objectName, refusal);
+  if (fd < 0) return nullptr;
   FdCloser closer{fd};
   // The flock serialises set-up between processes; it goes with the
   // descriptor, so a creator that dies releases it.
@@ -329,7 +343,17 @@ NamedLock* openNamedMutex(const std::u16string& name) {
   NamedLock*& lock = t.locks[objectName];
   if (lock == nullptr) {
     try {
-      lock = new NamedLock(&mapObject(objectName)->owner);
+      std::string refusal;
+      SharedBlock* block = mapObject(objectName, refusal);
+      if (block != nullptr) {
+        lock = new NamedLock(&block->owner);
+      } else {
+        // Said once: the refused lock stays in the table for the process.
+        std::fprintf(stderr, "System-wide mutex refused: the shared object %s %s; locking it fails.\n",
+                     SharedObjectAccess::describe(SharedObjectAccess::kSharedMemory, objectName).c_str(),
+                     refusal.c_str());
+        lock = NamedLock::refused(EACCES);
+      }
     } catch (...) {
       t.locks.erase(objectName);
       throw;
@@ -339,8 +363,8 @@ NamedLock* openNamedMutex(const std::u16string& name) {
 }
 
 void closeNamedMutex(NamedLock* lock) {
-  // Named locks belong to the table.
-  if (lock != nullptr && !lock->isShared()) delete lock;
+  // Named locks, refused ones too, belong to the table.
+  if (lock != nullptr && !lock->isShared() && lock->refusal() == 0) delete lock;
 }
 
 }  // namespace platform

@@ -3,8 +3,14 @@
 //
 // Each name has a POSIX shared-memory object, /dev/shm/kef.mutex.2.<escaped
 // name> ("2" is the layout version), that every process opening the name
-// maps (mode 0666 for now, set in one place in NamedMutex.cpp). The object
-// holds plain values only, never anything that this process or the kernel
+// maps. It is created and joined under the rules of SharedObjectAccess.h:
+// mode 0660 with the shared group (0600 without), and an object that another
+// user may not be trusted with (made by someone outside the user and the
+// shared group, or writable by others) is refused, as is one this process
+// may not open: every lock call on the name then fails at once with EACCES
+// (Mutex throws its lock failure), and the refusal is said once on standard
+// error. The object holds plain values only, never anything that this
+// process or the kernel
 // follows as a pointer: a header (set-up mark, layout version, magic) and one
 // 64-bit owner word at kOwnerWordOffset, which is 0 when free and otherwise
 // the owner's identity (LockOwner.h: thread id and a time no earlier than
@@ -82,6 +88,9 @@ class NamedLock {
   // life of the process). Null gives an unnamed lock whose word is private to
   // this process.
   explicit NamedLock(std::atomic<uint64_t>* word);
+  // A lock of a name whose shared object was refused: every lock call fails
+  // with `error` at once.
+  static NamedLock* refused(int error);
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;
 
@@ -130,19 +139,23 @@ class NamedLock {
   }
 
   // Waits without limit. 0, or ENOLCK when the caller already holds
-  // HeldNamedLocks::kCapacity other system-wide locks.
+  // HeldNamedLocks::kCapacity other system-wide locks, or the refusal's
+  // error for a refused name.
   int lock();
 
-  // 0, EBUSY when a live thread holds it elsewhere, or ENOLCK.
+  // 0, EBUSY when a live thread holds it elsewhere, ENOLCK, or the refusal.
   int tryLock();
 
-  // 0, ETIMEDOUT when `deadline` (CLOCK_REALTIME) passes first, or ENOLCK.
+  // 0, ETIMEDOUT when `deadline` (CLOCK_REALTIME) passes first, ENOLCK, or
+  // the refusal.
   int timedLock(const timespec& deadline);
 
   // Releases one level; false (and no effect) when the caller does not hold it.
   bool unlock();
 
   bool isShared() const { return word_ != &privateWord_; }
+  // Nonzero (an errno value) when the name's shared object was refused.
+  int refusal() const { return refusal_; }
 
  private:
   // This lock's record among the caller's holds (the newest first, since
@@ -168,11 +181,13 @@ class NamedLock {
 
   std::atomic<uint64_t>* const word_;  // shared owner word; not owned
   std::atomic<uint64_t> privateWord_{0};
+  int refusal_ = 0;
 };
 
 // The lock of `name` (UTF-16 units), shared by every user of the name in this
 // process. An empty name gives a new unnamed lock private to this process.
-// Throws std::system_error when the shared object cannot be opened or mapped.
+// Throws std::system_error when the shared object cannot be opened or mapped
+// for a reason other than a refusal (see above).
 // Give the result back through closeNamedMutex().
 NamedLock* openNamedMutex(const std::u16string& name);
 void closeNamedMutex(NamedLock* lock);

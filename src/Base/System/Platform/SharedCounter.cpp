@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
+
+#include "Base/System/Platform/SharedObjectAccess.h"
 
 namespace tvan {
 namespace platform {
@@ -29,15 +33,22 @@ std::string objectName(const std::string& name) {
 }
 
 uint64_t* mapShared(const std::string& name) {
-  // fchmod rather than a cleared umask: the umask is process-wide.
-  const int fd = ::shm_open(objectName(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  ::fchmod(fd, 0666);
-  struct stat st;
+  const std::string object = objectName(name);
+  const SharedObjectAccess::Opened opened =
+      SharedObjectAccess::current().open(SharedObjectAccess::kSharedMemory, object, O_RDWR, true);
+  const int fd = opened.fd;
+  if (fd < 0) {
+    if (!opened.refusal.empty() || errno == EACCES || errno == EPERM) {
+      std::fprintf(stderr, "Shared counter refused: the shared object %s %s; the counter is private to this process.\n",
+                   SharedObjectAccess::describe(SharedObjectAccess::kSharedMemory, object).c_str(),
+                   opened.refusal.empty() ? "may not be opened by this user" : opened.refusal.c_str());
+    }
+    return nullptr;
+  }
   // Growing to the same size from several processes at once is harmless, and
   // the new bytes read as zero.
-  if (::fstat(fd, &st) != 0 ||
-      (st.st_size < static_cast<off_t>(kObjectSize) && ::ftruncate(fd, kObjectSize) != 0)) {
+  const struct stat& st = opened.status;
+  if (st.st_size < static_cast<off_t>(kObjectSize) && ::ftruncate(fd, kObjectSize) != 0) {
     ::close(fd);
     return nullptr;
   }

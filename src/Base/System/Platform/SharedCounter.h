@@ -5,11 +5,13 @@
 // to its backup bumps it, and every other writer notices with one memory read
 // that its open file may be stale.
 //
-// The object is created readable and writable for everyone, is never removed
-// (it holds no lock and a stale value only causes one extra check), and is
-// mapped once per process and name. An empty name, or a machine where the
-// object cannot be created, gives a counter private to the process; callers
-// that must see other processes' changes test isShared().
+// The object is created and joined under the rules of SharedObjectAccess.h
+// (the user and the shared group share it), is never removed (it holds no
+// lock and a stale value only causes one extra check), and is mapped once per
+// process and name. An empty name, a machine where the object cannot be
+// created, or an object that is refused (said once on standard error) gives
+// a counter private to the process; callers that must see other processes'
+// changes test isShared().
 #include <cstdint>
 #include <string>
 

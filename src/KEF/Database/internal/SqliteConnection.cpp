@@ -1,6 +1,7 @@
 #include "KEF/Database/internal/SqliteConnection.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Base/System/Platform/SharedObjectAccess.h"
 #include "KEF/Database/internal/DatabaseError.h"
 #include "KEF/Database/internal/SqliteStatement.h"
 
@@ -63,6 +65,29 @@ void makeFolderOf(const std::string& path) {
   }
 }
 
+using platform::SharedObjectAccess;
+
+// Refuses the file at `path` (the database or a companion) when it exists and
+// may not be trusted (SharedObjectAccess.h); one of this user's own that
+// grants too much is narrowed. `what` names it in the reason.
+void checkTrust(const std::string& path, const char* what) {
+  const SharedObjectAccess::Opened opened =
+      SharedObjectAccess::current().open(SharedObjectAccess::kFile, path, O_RDONLY, false);
+  if (opened.fd >= 0) ::close(opened.fd);
+  if (!opened.refusal.empty()) {
+    throw DatabaseError(std::string(what) + " " +
+                        SharedObjectAccess::describe(SharedObjectAccess::kFile, path) + " " +
+                        opened.refusal + "; refused");
+  }
+}
+
+// SQLite's companions of the database file, made with the file's mode: a
+// planted write-ahead log would be replayed into the database.
+void checkCompanions(const std::string& path) {
+  checkTrust(path + "-wal", "the request database's write-ahead log");
+  checkTrust(path + "-shm", "the request database's shared-memory index");
+}
+
 }  // namespace
 
 SqliteConnection::SqliteConnection(const std::string& path, bool createMissing)
@@ -80,6 +105,8 @@ SqliteConnection::SqliteConnection(const std::string& path, bool createMissing)
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &SqliteConnection::waitWhileBusy, this);
     checkSchema(createMissing);
+    // SQLite made the companions with the database's mode; they get its group.
+    checkCompanions(path_);
     execute("PRAGMA synchronous=NORMAL", "setting the synchronous mode");
     struct stat st;
     if (::stat(path_.c_str(), &st) == 0) {
@@ -100,6 +127,7 @@ SqliteConnection::~SqliteConnection() {
 }
 
 void SqliteConnection::checkFileBeforeOpening(bool createMissing) {
+  checkCompanions(path_);
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0) {
     if (errno != ENOENT) {
@@ -108,11 +136,25 @@ void SqliteConnection::checkFileBeforeOpening(bool createMissing) {
     }
     if (!createMissing) throw DatabaseError("there is no request database at " + path_);
     makeFolderOf(path_);
+    // Made here, 0660 with the shared group (0600 without), rather than by
+    // SQLite with the umask's mode; SQLite takes an empty file as new.
+    const SharedObjectAccess::Opened made =
+        SharedObjectAccess::current().open(SharedObjectAccess::kFile, path_, O_RDWR, true);
+    if (made.fd >= 0) {
+      ::close(made.fd);
+    } else if (!made.refusal.empty()) {
+      throw DatabaseError("the request database " +
+                          SharedObjectAccess::describe(SharedObjectAccess::kFile, path_) + " " +
+                          made.refusal + "; refused");
+    } else {
+      throw DatabaseError("cannot create the request database " + path_ + ": " + std::strerror(errno));
+    }
     return;
   }
   if (!S_ISREG(st.st_mode)) {
     throw DatabaseError(path_ + " is not a request database (not a regular file); left unchanged");
   }
+  checkTrust(path_, "the request database");
   // An empty file is a new database to SQLite, which would write into it:
   // only a writer that may create the database takes it.
   if (st.st_size == 0) {
