@@ -10,10 +10,12 @@
 // The connection is taken when the transaction starts and kept until the
 // object is destroyed; connections are reused across transactions of a
 // process, so a transaction costs no open of the file. The database is one
-// SQLite file shared by every process of the machine; a writing transaction
-// holds its write lock from start() to commit() or rollback(), waiting for
-// another writer up to 10 s, and what it committed survives the end of the
-// process. See the README, "Request database".
+// SQLite file shared by every process of the machine, or a PostgreSQL server
+// that several machines share (then a write the server cannot take goes to a
+// local spool, and the commit still succeeds); a writing transaction holds
+// its write lock from start() to commit() or rollback(), waiting for another
+// writer up to 10 s, and what it committed survives the end of the process.
+// See the README, "Request database".
 //
 // Failure: no operation throws. Each answers false and records why in
 // getLastError(): the file is not a request database (it is then left

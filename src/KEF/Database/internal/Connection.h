@@ -8,8 +8,11 @@
 // library accepts: `?` parameters (an engine that numbers its parameters
 // translates them), INSERT ... ON CONFLICT for upserts, no engine-specific
 // functions. The schema itself (the engine's DDL) and the
-// engine's settings belong to the engine. Today the one engine is SQLite
-// (SqliteConnection).
+// engine's settings belong to the engine. The engines: SQLite
+// (SqliteConnection), the machine's own file, and PostgreSQL (PgConnection),
+// a server several machines share, chosen by the form of the location
+// (PgLocation.h); while its server cannot be reached, PostgreSQL writes go to
+// a local spool (RequestSpool) and are forwarded later.
 //
 // A connection is used by one thread at a time; it is not safe to share
 // between processes (a forked child opens its own). Every operation but

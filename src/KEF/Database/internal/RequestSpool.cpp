@@ -8,6 +8,7 @@
 
 #include "KEF/Database/internal/Clock.h"
 #include "KEF/Database/internal/DatabaseError.h"
+#include "KEF/Database/internal/SharedDatabaseFile.h"
 #include "KEF/Database/internal/SqliteStatement.h"
 #include "KEF/Database/internal/Statement.h"
 
@@ -53,18 +54,8 @@ const char kRemoveOne[] = "DELETE FROM pending WHERE seq = ?";
 const char kCountPending[] = "SELECT target, kind, count(*) FROM pending GROUP BY target, kind";
 const char kCountRefused[] = "SELECT target, count(*) FROM refused GROUP BY target";
 
-void makeFolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash == 0) return;
-  for (size_t at = 1; at <= slash; ++at) {
-    if (at != slash && path[at] != '/') continue;
-    const std::string prefix = path.substr(0, at);
-    if (::mkdir(prefix.c_str(), 0775) != 0 && errno != EEXIST) {
-      throw DatabaseError("cannot create the folder " + prefix + " of the request spool: " +
-                          std::strerror(errno));
-    }
-  }
-}
+// How reasons name the file.
+const char kWhat[] = "the request spool";
 
 }  // namespace
 
@@ -86,12 +77,16 @@ bool RequestSpool::open(bool create) {
     }
     close();
     if (!create) return false;
-    makeFolderOf(path_);
+    makeFolderOf(path_, kWhat);
+    // Shared like the request database: 0660 with the shared group.
+    createSharedFile(path_, kWhat);
   } else if (db_ != nullptr && st.st_dev == device_ && st.st_ino == inode_) {
     return true;
   } else {
     close();
   }
+  refuseUntrustedFile(path_, kWhat);
+  refuseUntrustedCompanions(path_, kWhat);
   const int code = sqlite3_open_v2(path_.c_str(), &db_,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                    nullptr);

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Base/System/Platform/SharedObjectAccess.h"
 #include "KEF/Database/internal/DatabaseError.h"
+#include "KEF/Database/internal/SharedDatabaseFile.h"
 #include "KEF/Database/internal/SqliteStatement.h"
 
 namespace tvan {
@@ -44,48 +44,13 @@ const char kSchema[] =
 
 const char kSqliteHeader[] = "SQLite format 3";  // and its NUL: 16 bytes
 
+// How reasons name the file.
+const char kWhat[] = "the request database";
+
 long long monotonicMillis() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// mkdir -p of the folder of `path`.
-void makeFolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash == 0) return;
-  const std::string folder = path.substr(0, slash);
-  for (size_t at = 1; at <= folder.size(); ++at) {
-    if (at != folder.size() && folder[at] != '/') continue;
-    const std::string part = folder.substr(0, at);
-    if (::mkdir(part.c_str(), 0775) != 0 && errno != EEXIST) {
-      throw DatabaseError("cannot create the folder " + part + " of the request database: " +
-                          std::strerror(errno));
-    }
-  }
-}
-
-using platform::SharedObjectAccess;
-
-// Refuses the file at `path` (the database or a companion) when it exists and
-// may not be trusted (SharedObjectAccess.h); one of this user's own that
-// grants too much is narrowed. `what` names it in the reason.
-void checkTrust(const std::string& path, const char* what) {
-  const SharedObjectAccess::Opened opened =
-      SharedObjectAccess::current().open(SharedObjectAccess::kFile, path, O_RDONLY, false);
-  if (opened.fd >= 0) ::close(opened.fd);
-  if (!opened.refusal.empty()) {
-    throw DatabaseError(std::string(what) + " " +
-                        SharedObjectAccess::describe(SharedObjectAccess::kFile, path) + " " +
-                        opened.refusal + "; refused");
-  }
-}
-
-// SQLite's companions of the database file, made with the file's mode: a
-// planted write-ahead log would be replayed into the database.
-void checkCompanions(const std::string& path) {
-  checkTrust(path + "-wal", "the request database's write-ahead log");
-  checkTrust(path + "-shm", "the request database's shared-memory index");
 }
 
 }  // namespace
@@ -106,7 +71,7 @@ SqliteConnection::SqliteConnection(const std::string& path, bool createMissing)
     sqlite3_busy_handler(db_, &SqliteConnection::waitWhileBusy, this);
     checkSchema(createMissing);
     // SQLite made the companions with the database's mode; they get its group.
-    checkCompanions(path_);
+    refuseUntrustedCompanions(path_, kWhat);
     execute("PRAGMA synchronous=NORMAL", "setting the synchronous mode");
     struct stat st;
     if (::stat(path_.c_str(), &st) == 0) {
@@ -127,7 +92,7 @@ SqliteConnection::~SqliteConnection() {
 }
 
 void SqliteConnection::checkFileBeforeOpening(bool createMissing) {
-  checkCompanions(path_);
+  refuseUntrustedCompanions(path_, kWhat);
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0) {
     if (errno != ENOENT) {
@@ -135,26 +100,16 @@ void SqliteConnection::checkFileBeforeOpening(bool createMissing) {
                           std::strerror(errno));
     }
     if (!createMissing) throw DatabaseError("there is no request database at " + path_);
-    makeFolderOf(path_);
+    makeFolderOf(path_, kWhat);
     // Made here, 0660 with the shared group (0600 without), rather than by
     // SQLite with the umask's mode; SQLite takes an empty file as new.
-    const SharedObjectAccess::Opened made =
-        SharedObjectAccess::current().open(SharedObjectAccess::kFile, path_, O_RDWR, true);
-    if (made.fd >= 0) {
-      ::close(made.fd);
-    } else if (!made.refusal.empty()) {
-      throw DatabaseError("the request database " +
-                          SharedObjectAccess::describe(SharedObjectAccess::kFile, path_) + " " +
-                          made.refusal + "; refused");
-    } else {
-      throw DatabaseError("cannot create the request database " + path_ + ": " + std::strerror(errno));
-    }
+    createSharedFile(path_, kWhat);
     return;
   }
   if (!S_ISREG(st.st_mode)) {
     throw DatabaseError(path_ + " is not a request database (not a regular file); left unchanged");
   }
-  checkTrust(path_, "the request database");
+  refuseUntrustedFile(path_, kWhat);
   // An empty file is a new database to SQLite, which would write into it:
   // only a writer that may create the database takes it.
   if (st.st_size == 0) {
