@@ -13,6 +13,12 @@ int64_t nowMillis() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+long long monotonicMillis() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 std::string formatMillis(int64_t millis) {
   int64_t seconds = millis / 1000;
   int64_t rest = millis % 1000;

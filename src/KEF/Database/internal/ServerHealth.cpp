@@ -7,20 +7,11 @@
 #include <memory>
 #include <mutex>
 
+#include "KEF/Database/internal/Clock.h"
 #include "KEF/Database/internal/EngineLog.h"
 
 namespace tvan {
 namespace dbinternal {
-
-namespace {
-
-long long monotonicMillis() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-}  // namespace
 
 // Every location's state, and the one mutex over all of them. The mutex is
 // held across fork so that a child never inherits it locked.

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "KEF/Database/internal/Clock.h"
 #include "KEF/Database/internal/EngineLog.h"
 #include "KEF/Database/internal/PgSchema.h"
 #include "KEF/Database/internal/PgSession.h"
@@ -11,16 +12,6 @@
 
 namespace tvan {
 namespace dbinternal {
-
-namespace {
-
-long long monotonicMillis() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-}  // namespace
 
 SpoolForwarder::Outcome SpoolForwarder::run(long long budgetMillis) {
   Outcome outcome;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "KEF/Database/internal/Clock.h"
 #include "KEF/Database/internal/DatabaseError.h"
 #include "KEF/Database/internal/SharedDatabaseFile.h"
 #include "KEF/Database/internal/SqliteStatement.h"
@@ -47,11 +48,6 @@ const char kSqliteHeader[] = "SQLite format 3";  // and its NUL: 16 bytes
 // How reasons name the file.
 const char kWhat[] = "the request database";
 
-long long monotonicMillis() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 }  // namespace
 
