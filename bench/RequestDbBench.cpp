@@ -262,13 +262,13 @@ BENCHMARK(BM_JobReportStatus)->Name("Job/ReportStatus")->UseRealTime()->MinTime(
 void BM_RawCommitFull(benchmark::State& state) { rawCommits(state, "rawfull.db", "FULL"); }
 BENCHMARK(BM_RawCommitFull)->Name("RawSqlite/CommitFull")->UseRealTime()->MinTime(2.0);
 
-// The ratio again from alternating batches of the two ways, so that a change
-// in the machine's load during the run (other builds, the disk) weighs on
-// both alike. Each writes a file of its own.
-void compareInterleaved(int rounds, int batch) {
-  const tvan::ServiceRequestDatabaseEntry entry = makeEntry();
-  RawWriter raw(scratch->databaseFile("interleaved-raw.db"), "NORMAL");
-  ::setenv("KEF_REQUEST_DATABASE", scratch->databaseFile("interleaved-library.db").c_str(), 1);
+// Alternating batches of a raw writer and of the library (the library
+// writes to KEF_REQUEST_DATABASE), so that a change in the machine's load
+// during the run (other builds, the disk) weighs on both alike; prints the
+// rates and their ratio after `label`.
+template <class RawWriterType>
+void alternateBatches(RawWriterType& raw, const tvan::ServiceRequestDatabaseEntry& entry,
+                      int rounds, int batch, const char* label, const char* rawName) {
   double rawSeconds = 0, librarySeconds = 0;
   for (int round = 0; round < rounds; ++round) {
     auto start = std::chrono::steady_clock::now();
@@ -280,9 +280,18 @@ void compareInterleaved(int rounds, int batch) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   const double messages = static_cast<double>(rounds) * batch;
-  std::printf("interleaved, %d x %d each: library %.0f, raw %.0f commits/s, rate ratio %.2f\n",
-              rounds, batch, messages / librarySeconds, messages / rawSeconds,
+  std::printf("%s, %d x %d each: library %.0f, %s %.0f commits/s, rate ratio %.2f\n", label,
+              rounds, batch, messages / librarySeconds, rawName, messages / rawSeconds,
               rawSeconds / librarySeconds);
+}
+
+// The ratio again from alternating batches of the two ways. Each writes a
+// file of its own.
+void compareInterleaved(int rounds, int batch) {
+  const tvan::ServiceRequestDatabaseEntry entry = makeEntry();
+  RawWriter raw(scratch->databaseFile("interleaved-raw.db"), "NORMAL");
+  ::setenv("KEF_REQUEST_DATABASE", scratch->databaseFile("interleaved-library.db").c_str(), 1);
+  alternateBatches(raw, entry, rounds, batch, "interleaved", "raw");
 }
 
 
@@ -428,21 +437,7 @@ void comparePg(int rounds, int batch) {
   const tvan::ServiceRequestDatabaseEntry entry = makeEntry();
   RawPgWriter raw(pgSchema("interleaved_raw"));
   ::setenv("KEF_REQUEST_DATABASE", pgSchema("interleaved_library").c_str(), 1);
-  double rawSeconds = 0, librarySeconds = 0;
-  for (int round = 0; round < rounds; ++round) {
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < batch; ++i) raw.commitOne(entry);
-    rawSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    start = std::chrono::steady_clock::now();
-    for (int i = 0; i < batch; ++i) libraryCommitOne(entry);
-    librarySeconds +=
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  }
-  const double messages = static_cast<double>(rounds) * batch;
-  std::printf("PostgreSQL interleaved, %d x %d each: library %.0f, raw libpq %.0f commits/s,"
-              " rate ratio %.2f\n",
-              rounds, batch, messages / librarySeconds, messages / rawSeconds,
-              rawSeconds / librarySeconds);
+  alternateBatches(raw, entry, rounds, batch, "PostgreSQL interleaved", "raw libpq");
 
   const std::string rawShared = pgSchema("three_raw");
   const std::string libraryShared = pgSchema("three_library");

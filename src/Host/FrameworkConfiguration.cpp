@@ -10,6 +10,7 @@
 
 #include "Base/System/ConfigurationLocations.h"
 #include "Base/XML/XmlDOM.h"
+#include "Host/BundledConfiguration.h"
 #include "Host/ExceptionText.h"
 
 namespace kefhost {
@@ -28,17 +29,16 @@ std::string temporaryFolder() {
   return "/tmp";
 }
 
-std::string escapeXml(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
-  }
-  return out;
+// `text` with the value of the first <element>...</element> replaced by
+// `value` (escaped).
+void replaceElementText(std::string& text, const std::string& element, std::string value) {
+  const std::string open = "<" + element + ">", close = "</" + element + ">";
+  const size_t start = text.find(open);
+  if (start == std::string::npos) return;
+  const size_t end = text.find(close, start);
+  if (end == std::string::npos) return;
+  tvan::XmlDOM::encode(value);
+  text.replace(start + open.size(), end - start - open.size(), value);
 }
 
 }  // namespace
@@ -118,28 +118,10 @@ std::string FrameworkConfiguration::defaultsText(const std::string& logFile,
                                                  const std::string& statisticsFile) {
   // The bundled example configuration, with absolute file names: a service
   // unit's working directory is "/", where nothing may be written.
-  return "<?xml version='1.0' encoding='utf-8' ?>\n"
-         "<KEFPrefs>\n"
-         "    <Version>4.0</Version>\n"
-         "    <KEFNumber>0</KEFNumber>\n"
-         "    <SupportedServices>\n"
-         "        <AUTODELETE ENABLED=\"1\" timeOut=\"20\" Singleton=\"1\" Persistent=\"no\""
-         " Exe=\"no\" Priority=\"LOW\" Remote=\"no\"/>\n"
-         "    </SupportedServices>\n"
-         "    <StatFile>" + escapeXml(statisticsFile) + "</StatFile>\n"
-         "    <VolumePrefs>\n"
-         "        <Volume>.</Volume>\n"
-         "    </VolumePrefs>\n"
-         "    <Log>\n"
-         "        <LogFile>" + escapeXml(logFile) + "</LogFile>\n"
-         "        <LevelMask>0x0317</LevelMask>\n"
-         "        <LocationMask>0x1</LocationMask>\n"
-         "        <MaximumSize>5</MaximumSize>\n"
-         "        <FlushAlways>no</FlushAlways>\n"
-         "        <UpdateTime>60</UpdateTime>\n"
-         "        <MemoryProfile>no</MemoryProfile>\n"
-         "    </Log>\n"
-         "</KEFPrefs>\n";
+  std::string text = kBundledConfiguration;
+  replaceElementText(text, "StatFile", statisticsFile);
+  replaceElementText(text, "LogFile", logFile);
+  return text;
 }
 
 }  // namespace kefhost

@@ -180,6 +180,15 @@ TEST(HostDefaultConfiguration, DefaultsAreAConfigurationNamingTheirFiles) {
   std::string logFile;
   document.getNodeValue(logFile, -1);
   EXPECT_EQ(logFile, "/tmp/a&b/kefhost.log");
+  document.resetActiveToRoot();
+  document.findNodes("StatFile", count, true);
+  ASSERT_EQ(count, 1);
+  std::string statisticsFile;
+  document.getNodeValue(statisticsFile, -1);
+  EXPECT_EQ(statisticsFile, "/tmp/s.txt");
+  document.resetActiveToRoot();
+  document.findNodes("SupportedServices/AUTODELETE", count, true);
+  EXPECT_EQ(count, 1);
 }
 
 }  // namespace

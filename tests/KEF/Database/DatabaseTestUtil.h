@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "KEF/Database/DatabaseTransaction.h"
+#include "KEF/Database/KEFRequestDatabase.h"
 #include "KEF/Database/ServiceRequestDatabase.h"
 #include "KEF/Database/ServiceRequestDatabaseEntry.h"
 #include "KEF/KEFCore/KEFMessage.h"
@@ -149,6 +150,44 @@ inline std::string sqlExecute(const std::string& path, const std::string& sql) {
   }
   sqlite3_close(db);
   return error;
+}
+
+// Every message the selection finds, in a reading transaction.
+inline std::vector<tvan::ServiceRequestDatabaseEntry> read(
+    const tvan::ServiceRequestDatabase::Selection& selection) {
+  tvan::DatabaseTransaction transaction;
+  tvan::ServiceRequestDatabase database(&transaction);
+  std::vector<tvan::ServiceRequestDatabaseEntry> entries;
+  EXPECT_TRUE(transaction.startReading()) << transaction.getLastError();
+  EXPECT_TRUE(database.getEntries(selection, entries)) << transaction.getLastError();
+  return entries;
+}
+
+inline std::vector<std::string> notesOf(
+    const std::vector<tvan::ServiceRequestDatabaseEntry>& entries) {
+  std::vector<std::string> notes;
+  for (const auto& entry : entries) notes.push_back(entry.note);
+  return notes;
+}
+
+// The framework's sequence (BaseJob::updateRequestStatus): start, update,
+// commit. True when the update and its commit succeeded.
+inline bool update(const std::string& uid, const std::string& status) {
+  tvan::DatabaseTransaction transaction;
+  tvan::KEFRequestDatabase database(&transaction);
+  transaction.start();
+  const bool updated = database.updateStatus(uid, status);
+  return transaction.commit() && updated;
+}
+
+// The requests (one when `uid` is given), in a reading transaction.
+inline std::vector<tvan::KEFRequestDatabase::Request> requests(const std::string& uid = std::string()) {
+  tvan::DatabaseTransaction transaction;
+  tvan::KEFRequestDatabase database(&transaction);
+  std::vector<tvan::KEFRequestDatabase::Request> found;
+  EXPECT_TRUE(transaction.startReading() && database.getRequests(found, uid))
+      << transaction.getLastError();
+  return found;
 }
 
 }  // namespace dbtest

@@ -11,29 +11,8 @@
 using tvan::DatabaseTransaction;
 using tvan::KEFRequestDatabase;
 
-namespace {
-
-// The framework's sequence (BaseJob::updateRequestStatus): start, update,
-// commit. The update's result.
-bool update(const std::string& uid, const std::string& status) {
-  DatabaseTransaction transaction;
-  KEFRequestDatabase database(&transaction);
-  transaction.start();
-  const bool updated = database.updateStatus(uid, status);
-  transaction.commit();
-  return updated;
-}
-
-std::vector<KEFRequestDatabase::Request> requests(const std::string& uid = std::string()) {
-  DatabaseTransaction transaction;
-  KEFRequestDatabase database(&transaction);
-  std::vector<KEFRequestDatabase::Request> found;
-  EXPECT_TRUE(transaction.startReading() && database.getRequests(found, uid))
-      << transaction.getLastError();
-  return found;
-}
-
-}  // namespace
+using dbtest::requests;
+using dbtest::update;
 
 TEST(KEFRequestDatabase, UpdatingTwiceKeepsOneRowWithTheLastStatus) {
   dbtest::ScratchDatabase scratch;

@@ -18,41 +18,10 @@ using tvan::KEFRequestDatabase;
 using tvan::ServiceRequestDatabase;
 using tvan::ServiceRequestDatabaseEntry;
 
-namespace {
-
-std::vector<ServiceRequestDatabaseEntry> read(const ServiceRequestDatabase::Selection& selection) {
-  DatabaseTransaction transaction;
-  ServiceRequestDatabase database(&transaction);
-  std::vector<ServiceRequestDatabaseEntry> entries;
-  EXPECT_TRUE(transaction.startReading()) << transaction.getLastError();
-  EXPECT_TRUE(database.getEntries(selection, entries)) << transaction.getLastError();
-  return entries;
-}
-
-std::vector<std::string> notesOf(const std::vector<ServiceRequestDatabaseEntry>& entries) {
-  std::vector<std::string> notes;
-  for (const auto& entry : entries) notes.push_back(entry.note);
-  return notes;
-}
-
-bool update(const std::string& uid, const std::string& status) {
-  DatabaseTransaction transaction;
-  KEFRequestDatabase database(&transaction);
-  transaction.start();
-  const bool updated = database.updateStatus(uid, status);
-  return transaction.commit() && updated;
-}
-
-std::vector<KEFRequestDatabase::Request> requests(const std::string& uid = std::string()) {
-  DatabaseTransaction transaction;
-  KEFRequestDatabase database(&transaction);
-  std::vector<KEFRequestDatabase::Request> found;
-  EXPECT_TRUE(transaction.startReading() && database.getRequests(found, uid))
-      << transaction.getLastError();
-  return found;
-}
-
-}  // namespace
+using dbtest::notesOf;
+using dbtest::read;
+using dbtest::requests;
+using dbtest::update;
 
 TEST(PgRequestDatabase, StoresTheRecordByteForByteAndTextsAsUtf8) {
   PG_SERVER_OR_SKIP();

@@ -14,25 +14,8 @@ using tvan::DatabaseTransaction;
 using tvan::ServiceRequestDatabase;
 using tvan::ServiceRequestDatabaseEntry;
 
-namespace {
-
-// Every message the selection finds, in a reading transaction.
-std::vector<ServiceRequestDatabaseEntry> read(const ServiceRequestDatabase::Selection& selection) {
-  DatabaseTransaction transaction;
-  ServiceRequestDatabase database(&transaction);
-  std::vector<ServiceRequestDatabaseEntry> entries;
-  EXPECT_TRUE(transaction.startReading()) << transaction.getLastError();
-  EXPECT_TRUE(database.getEntries(selection, entries)) << transaction.getLastError();
-  return entries;
-}
-
-std::vector<std::string> notesOf(const std::vector<ServiceRequestDatabaseEntry>& entries) {
-  std::vector<std::string> notes;
-  for (const auto& entry : entries) notes.push_back(entry.note);
-  return notes;
-}
-
-}  // namespace
+using dbtest::notesOf;
+using dbtest::read;
 
 TEST(ServiceRequestDatabase, StoredRecordIsTheRecordByteForByte) {
   dbtest::ScratchDatabase scratch;
